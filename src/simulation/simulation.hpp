@@ -35,26 +35,56 @@ struct SimulationResult {
   bool is_rigid = false;
 };
 
-/// simulate()'s value checks, in order, as ValueError: column count equal to d, d of 2 or 3,
-/// more than d rows.
+/// The number E = n(n-1)/2 of candidates of n nodes; throws Panic "capacity overflow" when it does
+/// not fit in 64 bits.
+std::uint64_t candidate_count(std::uint64_t n);
+
+/// The column count n*d of the rigidity matrix of n nodes in d dimensions; throws Panic
+/// "capacity overflow" when it does not fit in 64 bits.
+std::uint64_t rigidity_columns(std::uint64_t n, std::uint64_t d);
+
+/// The candidate after `edge` in candidate order, the lexicographic order of the pairs (i, j),
+/// i < j < n: (0, 1), (0, 2), ..., (0, n-1), (1, 2), ..., (n-2, n-1). Only meaningful for an edge
+/// before the last one.
+constexpr Edge next_candidate(Edge edge, std::uint64_t n) noexcept {
+  return edge.j + 1 < n ? Edge{edge.i, edge.j + 1} : Edge{edge.i + 1, edge.i + 2};
+}
+
+/// The position of candidate (i, j), i < j < n, in candidate order: i*n - i(i+1)/2 + (j-i-1).
+constexpr std::uint64_t candidate_position(std::uint64_t i, std::uint64_t j,
+                                           std::uint64_t n) noexcept {
+  return i * n - i * (i + 1) / 2 + (j - i - 1);
+}
+
+/// simulate()'s value checks, in order, as ValueError: column count equal to d ("coords has <cols>
+/// columns but d=<d> was specified"), d of 2 or 3 ("d must be 2 or 3"), more than d rows ("Need at
+/// least <d+1> nodes for d=<d>, got <rows>"). Allocates nothing.
 void check_simulate_arguments(std::uint64_t rows, std::uint64_t cols, std::uint64_t d);
 
 /// The n x n Euclidean distance matrix of `nodes` (d = the nodes' dimension); every entry,
-/// both triangles and the diagonal, computed on its own.
+/// both triangles and the diagonal, computed on its own. Throws Panic with the equality message
+/// "Nodes must all have the same dimension" when a node's dimension differs from node 0's.
 FloatMatrix distance_matrix(const NodeList& nodes);
 
 /// Offers every candidate in order to a fresh rank checker until its rank equals `max_rank`;
 /// the untested rest are labelled 0. When `edges` is given, every candidate is appended to it.
+/// The checker has n*d columns; throws Panic "capacity overflow" when n*d or E does not fit, and
+/// the Panics of RigidityRow::make and IncrementalRankChecker::add_row on nodes of another
+/// dimension than d. Touches no Python object (run it with the interpreter lock released).
 Labelling label_edge_by_edge(const NodeList& nodes, std::uint64_t d, double tol,
                              std::uint64_t max_rank, std::vector<Edge>* edges = nullptr);
 
 /// simulate()'s fast path: tests only the first min(max_rank, E) candidates and succeeds when
 /// they reach max_rank, giving the labelling label_edge_by_edge() would give; nullopt otherwise.
+/// Also nullopt when max_rank is 0 but there are candidates (the edge-by-edge procedure tests the
+/// first one regardless), which simulate()'s arguments never give. Same Panics as
+/// label_edge_by_edge(); touches no Python object.
 std::optional<Labelling> run_fast_path(const NodeList& nodes, std::uint64_t d, double tol,
                                        std::uint64_t max_rank);
 
 /// The full simulation of one framework, as the batch runs it. Throws Panic "Node list must not
-/// be empty", "Only d=2 and d=3 are supported" or "All nodes must have dimension d=<d>".
+/// be empty", "Only d=2 and d=3 are supported" or "All nodes must have dimension d=<d>", in that
+/// order. Always runs the edge-by-edge procedure and records every candidate in `edges`.
 SimulationResult run_simulation(const NodeList& nodes, std::uint64_t d, double tol);
 
 }  // namespace trussel
