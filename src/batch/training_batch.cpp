@@ -1,1 +1,32 @@
-// Placeholder until this unit is written.
+// Reproducible batches of random frameworks put through the rigidity
+// simulation.
+#include "batch/training_batch.hpp"
+
+#include <cstddef>
+
+#include "batch/coordinate_rng.hpp"
+#include "common/errors.hpp"
+
+namespace trussel {
+
+std::vector<SimulationResult> run_training_batch(std::uint64_t n_graphs, std::uint64_t n_nodes,
+                                                 std::uint64_t d, std::uint64_t seed) {
+  std::vector<SimulationResult> results;
+  if (n_graphs == 0) return results;
+  // run_simulation() makes the same two checks, but only after a framework has
+  // been drawn; an absurd d must be refused before draw_framework() tries to
+  // allocate n_nodes * d coordinates.
+  check(n_nodes != 0, "Node list must not be empty");
+  check(d == 2 || d == 3, "Only d=2 and d=3 are supported");
+  results.reserve(checked_bytes(n_graphs, sizeof(SimulationResult)) / sizeof(SimulationResult));
+  for (std::uint64_t k = 0; k < n_graphs; ++k) {
+    // seed + k wraps modulo 2^64, so framework k of seed s equals framework k -
+    // 1 of seed s + 1.
+    CoordinateRng rng(seed + k);
+    const NodeList nodes = draw_framework(rng, n_nodes, d);
+    results.push_back(run_simulation(nodes, d, kSimulateTolerance));
+  }
+  return results;
+}
+
+}  // namespace trussel
