@@ -1,0 +1,175 @@
+// The six functions the module exports: bind, convert, check, compute, build the result.
+#include "python/functions.hpp"
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "batch/training_batch.hpp"
+#include "pebble/pebble_game.hpp"
+#include "python/args.hpp"
+#include "python/exceptions.hpp"
+#include "python/numpy_api.hpp"
+#include "python/results.hpp"
+#include "reconstruct/classical_mds.hpp"
+#include "reconstruct/double_centering.hpp"
+#include "rigidity/rigidity_row.hpp"
+#include "simulation/simulation.hpp"
+
+namespace trussel::py {
+namespace {
+
+// A Python int from a count of up to 128 bits.
+PyRef new_wide_int(const WideCount& value) {
+  PyRef low = new_int(value.lo);
+  if (value.hi == 0) return low;
+  PyRef high = new_int(value.hi);
+  PyRef shift = new_int(64);
+  PyRef shifted = check_new(PyNumber_Lshift(high.get(), shift.get()));
+  return check_new(PyNumber_Or(shifted.get(), low.get()));
+}
+
+// The node list of a simulate() call: row k of the array, its d values read through the strides.
+NodeList read_nodes(const FloatArrayView& coords, std::uint64_t d) {
+  NodeList nodes(static_cast<std::size_t>(coords.rows()));
+  for (std::uint64_t k = 0; k < coords.rows(); ++k) {
+    nodes[k].index = k;
+    nodes[k].coords.resize(static_cast<std::size_t>(d));
+    for (std::uint64_t c = 0; c < d; ++c) nodes[k].coords[c] = coords.at(k, c);
+  }
+  return nodes;
+}
+
+}  // namespace
+
+PyObject* py_simulate(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[3];
+    bind_arguments(kSimulateSignature, args, kwargs, slot);
+    FloatArrayView coords = to_float_array(slot[0], "coords");
+    const std::uint64_t d = to_count(slot[1], "d");
+    const double tol = to_optional_float(slot[2], "tol", kSimulateTolerance);
+
+    check_simulate_arguments(coords.rows(), coords.cols(), d);  // ValueError
+    const std::uint64_t n = coords.rows();
+    NodeList nodes = read_nodes(coords, d);
+    FloatMatrix distances = distance_matrix(nodes);
+    const std::uint64_t bound = max_rank(n, d);
+
+    std::optional<Labelling> labelling;
+    {
+      GilRelease unlocked;
+      labelling = run_fast_path(nodes, d, tol, bound);
+    }
+    if (!labelling) {
+      GilRelease unlocked;
+      labelling = label_edge_by_edge(nodes, d, tol, bound);
+    }
+    return make_result_dict(n, d, std::move(labelling->accepted_edges),
+                            std::move(labelling->labels), std::move(distances),
+                            labelling->final_rank, bound);
+  });
+}
+
+PyObject* py_gram_from_dist(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[1];
+    bind_arguments(kGramFromDistSignature, args, kwargs, slot);
+    FloatArrayView dist = to_float_array(slot[0], "dist");
+
+    if (dist.rows() != dist.cols()) throw ValueError("Distance matrix must be square");
+    // The lock is held throughout, so the caller's array is read in place.
+    FloatMatrix gram =
+        double_center(dist.rows(), [&](std::uint64_t i, std::uint64_t j) { return dist.at(i, j); });
+    return new_float64_array(std::move(gram));
+  });
+}
+
+PyObject* py_generate_training_batch(PyObject* /*module*/, PyObject* args,
+                                     PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[4];
+    bind_arguments(kTrainingBatchSignature, args, kwargs, slot);
+    const std::uint64_t n_graphs = to_count(slot[0], "n_graphs");
+    const std::uint64_t n_nodes = to_count(slot[1], "n_nodes");
+    const std::uint64_t d = to_count(slot[2], "d");
+    const std::uint64_t seed = to_count(slot[3], "seed");
+
+    std::vector<SimulationResult> results;
+    {
+      GilRelease unlocked;
+      results = run_training_batch(n_graphs, n_nodes, d, seed);
+    }
+    PyRef list = check_new(PyList_New(0));
+    for (SimulationResult& result : results) {
+      PyRef dict = make_result_dict(result.n_nodes, result.d, std::move(result.accepted_edges),
+                                    std::move(result.labels), std::move(result.distance_matrix),
+                                    result.final_rank, result.max_rank);
+      check_status(PyList_Append(list.get(), dict.get()));
+      result = SimulationResult{};  // free each record as soon as its dict exists
+    }
+    return list;
+  });
+}
+
+PyObject* py_max_independent(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[2];
+    bind_arguments(kMaxIndependentSignature, args, kwargs, slot);
+    const std::uint64_t n = to_count(slot[0], "n");
+    const std::uint64_t d = to_count(slot[1], "d");
+    return new_wide_int(rank_bound(n, d));
+  });
+}
+
+PyObject* py_reconstruct_coords(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[3];
+    bind_arguments(kReconstructSignature, args, kwargs, slot);
+    FloatArrayView matrix = to_float_array(slot[0], "distance_matrix");
+    const std::uint64_t d = to_count(slot[1], "d");
+    const double tol = to_optional_float(slot[2], "tol", kReconstructTolerance);
+
+    if (matrix.rows() != matrix.cols()) throw ValueError("distance_matrix must be square");
+    FloatMatrix distances = matrix.copy();
+    Reconstruction result;
+    {
+      GilRelease unlocked;
+      result = reconstruct_coords(distances, d);  // Panic
+    }
+    const double stress = result.stress;
+    PyRef dict = check_new(PyDict_New());
+    set_item(dict.get(), "coords", new_float64_array(std::move(result.coords)));
+    set_item(dict.get(), "stress", check_new(PyFloat_FromDouble(stress)));
+    set_item(dict.get(), "eigenvalues", new_float64_vector(std::move(result.eigenvalues)));
+    set_item(dict.get(), "is_isometric", PyRef::borrow(stress < tol ? Py_True : Py_False));
+    return dict;
+  });
+}
+
+PyObject* py_pebble_game(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[2];
+    bind_arguments(kPebbleGameSignature, args, kwargs, slot);
+    FloatArrayView coords = to_float_array(slot[0], "coords");
+    const std::uint64_t d = to_count(slot[1], "d");
+
+    // Only the number of rows matters: the game never reads the coordinates.
+    const std::uint64_t n = coords.rows();
+    if (d != 2) throw ValueError("pebble_game only supports d=2");
+    check_pebble_game_size(n);  // Panic "capacity overflow"
+    PebbleGameResult result;
+    {
+      GilRelease unlocked;
+      result = play_pebble_game(n);
+    }
+    PyRef dict = check_new(PyDict_New());
+    set_item(dict.get(), "labels", new_uint8_array(std::move(result.labels)));
+    set_item(dict.get(), "accepted_edges", new_edge_list(result.accepted_edges));
+    set_item(dict.get(), "n_nodes", new_int(n));
+    set_item(dict.get(), "d", new_int(2));
+    return dict;
+  });
+}
+
+}  // namespace trussel::py

@@ -1,0 +1,15 @@
+// The six functions the module exports, as the interpreter calls them.
+#pragma once
+
+#include "python/ref.hpp"
+
+namespace trussel::py {
+
+PyObject* py_simulate(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_gram_from_dist(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_generate_training_batch(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_max_independent(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_reconstruct_coords(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_pebble_game(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+
+}  // namespace trussel::py
