@@ -96,7 +96,8 @@ bool offer_bar(std::uint64_t u, std::uint64_t v, PebbleGameState& state, Visited
                MoveLog& log);
 
 /// The number of candidate pairs of n nodes, n(n-1)/2. Throws Panic "capacity overflow" when n
-/// exceeds 2^59 or the labels (one byte per pair) would not fit in a signed 64-bit byte size.
+/// exceeds 2^59 or the labels (one byte per pair) would not fit in a signed 64-bit byte size;
+/// the second rule already refuses every n above 2^32.
 std::uint64_t pebble_label_count(std::uint64_t n);
 
 /// Refuses, with Panic "capacity overflow", a node count whose candidate or label storage would

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,29 @@ void expect_invariant(const PebbleGameState& state) {
     EXPECT_EQ(state.pebbles[x] + static_cast<std::int32_t>(state.out_edges[x].size()), 2)
         << "node " << x;
   }
+}
+
+// The search written as plain recursion, step for step, as an independent reference.
+bool recursive_find(std::uint64_t x, std::vector<bool>& visited, PebbleGameState& state,
+                    MoveLog& log) {
+  if (visited[x]) return false;
+  visited[x] = true;
+  if (state.pebbles[x] >= 1) {
+    --state.pebbles[x];
+    log.push_back(took(x));
+    return true;
+  }
+  std::vector<std::uint64_t>& list = state.out_edges[x];
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const std::uint64_t w = list[i];
+    if (recursive_find(w, visited, state, log)) {
+      state.out_edges[x].erase(state.out_edges[x].begin() + static_cast<std::ptrdiff_t>(i));
+      state.out_edges[w].push_back(x);
+      log.push_back(reversed(x, w));
+      return true;
+    }
+  }
+  return false;
 }
 
 void expect_panic(std::uint64_t n, const std::string& message) {
@@ -148,6 +172,34 @@ TEST(PebbleSearch, DeepPathDoesNotOverflowTheStack) {
   }
 }
 
+TEST(PebbleSearch, MatchesRecursiveSearchOnRandomGraphs) {
+  std::mt19937_64 rng(12345);
+  for (int round = 0; round < 500; ++round) {
+    const std::uint64_t n = 2 + rng() % 30;
+    PebbleGameState state = PebbleGameState::make(n);
+    for (std::uint64_t x = 0; x < n; ++x) {
+      state.pebbles[x] = rng() % 5 == 0 ? 1 : 0;
+      const std::uint64_t degree = rng() % 4;
+      state.out_edges[x].clear();
+      for (std::uint64_t e = 0; e < degree; ++e) state.out_edges[x].push_back(rng() % n);
+    }
+    PebbleGameState reference = state;
+    VisitedSet visited = VisitedSet::make(n);
+    for (std::uint64_t start = 0; start < n; ++start) {
+      visited.clear();
+      std::vector<bool> reference_visited(n, false);
+      MoveLog log;
+      MoveLog reference_log;
+      const bool found = find_pebble(start, visited, state, log);
+      ASSERT_EQ(found, recursive_find(start, reference_visited, reference, reference_log));
+      ASSERT_EQ(log, reference_log);
+      ASSERT_EQ(state.pebbles, reference.pebbles);
+      ASSERT_EQ(state.out_edges, reference.out_edges);
+      for (std::uint64_t x = 0; x < n; ++x) ASSERT_EQ(visited.contains(x), reference_visited[x]);
+    }
+  }
+}
+
 TEST(PebbleUndo, RestoresCountsAndDirectionsAppendingTurnedBackBars) {
   PebbleGameState state = PebbleGameState::make(4);
   state.pebbles = {0, 1, 0, 2};
@@ -175,8 +227,7 @@ TEST(PebbleGameTrace, ThreeNodesAcceptAllThree) {
   EXPECT_TRUE(log.empty());
   EXPECT_EQ(state.out_edges, (Lists{{}, {0}, {0}}));
   EXPECT_TRUE(offer_bar(1, 2, state, visited, log));
-  EXPECT_EQ(log, (MoveLog{took(0), reversed(1, 0), gained(1), took(0), reversed(2, 0),
-                          gained(2)}));
+  EXPECT_EQ(log, (MoveLog{took(0), reversed(1, 0), gained(1), took(0), reversed(2, 0), gained(2)}));
   EXPECT_EQ(state.pebbles, (std::vector<std::int32_t>{0, 2, 1}));
   EXPECT_EQ(state.out_edges, (Lists{{1, 2}, {}, {1}}));
 }
@@ -243,8 +294,7 @@ TEST(PebbleGame, SmallCasesMatchKnownLabels) {
   EXPECT_EQ(play_pebble_game(2).labels, (std::vector<std::uint8_t>{1}));
   EXPECT_EQ(play_pebble_game(3).labels, (std::vector<std::uint8_t>{1, 1, 1}));
   EXPECT_EQ(play_pebble_game(4).labels, (std::vector<std::uint8_t>{1, 1, 1, 1, 1, 0}));
-  EXPECT_EQ(play_pebble_game(5).labels,
-            (std::vector<std::uint8_t>{1, 1, 1, 1, 1, 1, 1, 0, 0, 0}));
+  EXPECT_EQ(play_pebble_game(5).labels, (std::vector<std::uint8_t>{1, 1, 1, 1, 1, 1, 1, 0, 0, 0}));
   EXPECT_EQ(play_pebble_game(4).accepted_edges,
             (std::vector<Edge>{{0, 1}, {0, 2}, {0, 3}, {1, 2}, {1, 3}}));
 }
