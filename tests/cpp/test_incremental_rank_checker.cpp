@@ -298,7 +298,8 @@ TEST(IncrementalRankChecker, MatchesReferenceOnRandomFrameworks) {
     const NodeList nodes = random_framework(rng, n, d, trial % 4);
     std::vector<std::vector<double>> rows;
     for (std::uint64_t i = 0; i < n; ++i) {
-      for (std::uint64_t j = i + 1; j < n; ++j) rows.push_back(RigidityRow::make(nodes, i, j).values);
+      for (std::uint64_t j = i + 1; j < n; ++j)
+        rows.push_back(RigidityRow::make(nodes, i, j).values);
     }
     const double tol = trial % 10 < 6 ? 1e-9 : tolerances[trial % 5];
     SCOPED_TRACE("trial " + std::to_string(trial));
@@ -311,8 +312,10 @@ TEST(IncrementalRankChecker, MatchesReferenceOnRandomFrameworks) {
 
 TEST(IncrementalRankChecker, MatchesReferenceOnRowsWithSpecialValues) {
   std::mt19937_64 rng(99);
-  const double specials[] = {0.0, -0.0, 1.0, -1.0, 1e-9, -1e-9, 1e-10, 0.5, 3.0, kInf, -kInf,
-                             kNaN, 1e300, 1e-300, std::numeric_limits<double>::denorm_min()};
+  const double specials[] = {
+      0.0,   -0.0,  1.0,   -1.0,   1e-9,
+      -1e-9, 1e-10, 0.5,   3.0,    kInf,
+      -kInf, kNaN,  1e300, 1e-300, std::numeric_limits<double>::denorm_min()};
   const double tolerances[] = {1e-9, 0.0, -0.0, -1e-9, kNaN, kInf, 1e-300};
   std::uint64_t tally[2] = {0, 0};
   for (int trial = 0; trial < 400; ++trial) {

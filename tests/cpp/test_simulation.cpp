@@ -55,7 +55,8 @@ void expect_consistent(const Labelling& labelling, std::uint64_t n) {
 }
 
 // Runs both paths the Python function may take, and the batch's run_simulation, and checks that
-// they agree; returns the edge-by-edge labelling. `fast_succeeds` is the expected fast-path outcome.
+// they agree; returns the edge-by-edge labelling. `fast_succeeds` is the expected fast-path
+// outcome.
 Labelling simulate_all_ways(const NodeList& nodes, std::uint64_t d, double tol,
                             bool fast_succeeds) {
   const std::uint64_t bound = max_rank(nodes.size(), d);
@@ -240,7 +241,8 @@ TEST(Simulation, DistanceMatrixIsSymmetricAndSumsLeftToRight) {
   std::mt19937_64 rng(5);
   std::uniform_real_distribution<double> unit(-10.0, 10.0);
   NodeList nodes(9);
-  for (std::uint64_t k = 0; k < nodes.size(); ++k) nodes[k] = Node{{unit(rng), unit(rng), unit(rng)}, k};
+  for (std::uint64_t k = 0; k < nodes.size(); ++k)
+    nodes[k] = Node{{unit(rng), unit(rng), unit(rng)}, k};
   nodes[4].coords[1] = std::numeric_limits<double>::quiet_NaN();
   const FloatMatrix m = distance_matrix(nodes);
   for (std::uint64_t i = 0; i < nodes.size(); ++i) {
@@ -281,7 +283,8 @@ TEST(Simulation, CandidateOrderIsLexicographic) {
 }
 
 TEST(Simulation, CountsPanicOnOverflow) {
-  EXPECT_EQ(candidate_count(std::uint64_t{1} << 32), (std::uint64_t{1} << 31) * ((std::uint64_t{1} << 32) - 1));
+  EXPECT_EQ(candidate_count(std::uint64_t{1} << 32),
+            (std::uint64_t{1} << 31) * ((std::uint64_t{1} << 32) - 1));
   EXPECT_THROW(candidate_count(std::uint64_t{1} << 33), Panic);
   EXPECT_THROW(candidate_count(UINT64_MAX), Panic);
   EXPECT_EQ(rigidity_columns(UINT64_MAX / 3, 3), UINT64_MAX / 3 * 3);
