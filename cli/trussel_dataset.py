@@ -28,7 +28,6 @@ from collections.abc import Iterator, Sequence
 from typing import Any, BinaryIO, TextIO
 
 import numpy as np
-
 import trussel
 
 FORMAT_VERSION = 1
@@ -82,20 +81,54 @@ def build_parser() -> argparse.ArgumentParser:
         ),
         epilog="The file depends only on --graphs, --nodes, --dim and --seed.",
     )
-    parser.add_argument("--graphs", type=_at_least_one, default=1000, metavar="N",
-                        help="number of frameworks (default: %(default)s)")
-    parser.add_argument("--nodes", type=_at_least_one, default=20, metavar="N",
-                        help="nodes per framework (default: %(default)s)")
-    parser.add_argument("--dim", type=_dimension, default=2, metavar="D",
-                        help="dimension, 2 or 3 (default: %(default)s)")
-    parser.add_argument("--seed", type=_seed, default=0, metavar="S",
-                        help="seed in 0..2**64-1; framework k uses seed + k (default: %(default)s)")
-    parser.add_argument("--out", required=True, metavar="FILE",
-                        help="output file, written as compressed .npz (replaced atomically)")
-    parser.add_argument("--chunk-size", type=_at_least_one, default=_DEFAULT_CHUNK_SIZE,
-                        metavar="K", help="frameworks per call (default: %(default)s)")
-    parser.add_argument("--threads", type=_at_least_one, default=None, metavar="T",
-                        help="worker threads (default: the number of usable CPUs)")
+    parser.add_argument(
+        "--graphs",
+        type=_at_least_one,
+        default=1000,
+        metavar="N",
+        help="number of frameworks (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--nodes",
+        type=_at_least_one,
+        default=20,
+        metavar="N",
+        help="nodes per framework (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--dim",
+        type=_dimension,
+        default=2,
+        metavar="D",
+        help="dimension, 2 or 3 (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--seed",
+        type=_seed,
+        default=0,
+        metavar="S",
+        help="seed in 0..2**64-1; framework k uses seed + k (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--out",
+        required=True,
+        metavar="FILE",
+        help="output file, written as compressed .npz (replaced atomically)",
+    )
+    parser.add_argument(
+        "--chunk-size",
+        type=_at_least_one,
+        default=_DEFAULT_CHUNK_SIZE,
+        metavar="K",
+        help="frameworks per call (default: %(default)s)",
+    )
+    parser.add_argument(
+        "--threads",
+        type=_at_least_one,
+        default=None,
+        metavar="T",
+        help="worker threads (default: the number of usable CPUs)",
+    )
     parser.add_argument("--quiet", action="store_true", help="show no progress on stderr")
     return parser
 
@@ -170,8 +203,16 @@ def _generate_chunk(start: int, count: int, nodes: int, dim: int, seed: int) -> 
     return trussel.generate_training_batch(count, nodes, dim, (seed + start) % SEED_LIMIT)
 
 
-def generate(graphs: int, nodes: int, dim: int, seed: int, *, chunk_size: int = _DEFAULT_CHUNK_SIZE,
-             threads: int = 1, progress: Progress | None = None) -> dict[str, np.ndarray]:
+def generate(
+    graphs: int,
+    nodes: int,
+    dim: int,
+    seed: int,
+    *,
+    chunk_size: int = _DEFAULT_CHUNK_SIZE,
+    threads: int = 1,
+    progress: Progress | None = None,
+) -> dict[str, np.ndarray]:
     """All arrays of the data set, framework k drawn from seed + k, whatever the chunking."""
     # Allocated at their final shape once; each finished chunk is copied into its rows, so at
     # most a few chunks' result dicts are alive at a time.
@@ -201,8 +242,9 @@ def generate(graphs: int, nodes: int, dim: int, seed: int, *, chunk_size: int = 
 
     chunks = _chunks(graphs, chunk_size)
     window = 2 * threads  # chunks submitted ahead of the slowest unfinished one
-    with concurrent.futures.ThreadPoolExecutor(max_workers=threads,
-                                               thread_name_prefix="trussel-dataset") as pool:
+    with concurrent.futures.ThreadPoolExecutor(
+        max_workers=threads, thread_name_prefix="trussel-dataset"
+    ) as pool:
         pending: dict[concurrent.futures.Future[list[dict]], tuple[int, int]] = {}
 
         def submit_next() -> None:
@@ -216,7 +258,8 @@ def generate(graphs: int, nodes: int, dim: int, seed: int, *, chunk_size: int = 
                 submit_next()
             while pending:
                 done, _ = concurrent.futures.wait(
-                    pending, return_when=concurrent.futures.FIRST_COMPLETED)
+                    pending, return_when=concurrent.futures.FIRST_COMPLETED
+                )
                 for future in done:
                     start, count = pending.pop(future)
                     batch = future.result()
@@ -257,8 +300,9 @@ def write_atomically(out: str, arrays: dict[str, Any]) -> None:
     """Writes `arrays` as a compressed .npz to `out` through a temporary file in the same
     directory and os.replace, so `out` is either the old file or the complete new one."""
     directory = os.path.dirname(os.path.abspath(out))
-    fd, temporary = tempfile.mkstemp(prefix="." + os.path.basename(out) + ".", suffix=".tmp",
-                                     dir=directory)
+    fd, temporary = tempfile.mkstemp(
+        prefix="." + os.path.basename(out) + ".", suffix=".tmp", dir=directory
+    )
     try:
         with os.fdopen(fd, "wb") as handle:
             write_npz(handle, arrays)
@@ -286,8 +330,15 @@ def main(argv: Sequence[str] | None = None) -> int:
     started = time.perf_counter()
     progress = Progress(args.graphs, None if args.quiet else sys.stderr, started)
     try:
-        arrays = generate(args.graphs, args.nodes, args.dim, args.seed,
-                          chunk_size=args.chunk_size, threads=threads, progress=progress)
+        arrays = generate(
+            args.graphs,
+            args.nodes,
+            args.dim,
+            args.seed,
+            chunk_size=args.chunk_size,
+            threads=threads,
+            progress=progress,
+        )
         progress.finish()
         write_atomically(args.out, arrays)
     except KeyboardInterrupt:
@@ -296,8 +347,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 130
     except MemoryError:
         progress.finish()
-        print(f"trussel-dataset: not enough memory for {args.graphs} frameworks of "
-              f"{args.nodes} nodes", file=sys.stderr)
+        print(
+            f"trussel-dataset: not enough memory for {args.graphs} frameworks of "
+            f"{args.nodes} nodes",
+            file=sys.stderr,
+        )
         return 1
     except OSError as error:
         print(f"trussel-dataset: cannot write {args.out}: {error}", file=sys.stderr)
@@ -306,8 +360,10 @@ def main(argv: Sequence[str] | None = None) -> int:
 
     rigid_share = float(np.mean(arrays["is_rigid"]))
     rate = args.graphs / max(elapsed, 1e-9)
-    print(f"wrote {args.graphs} frameworks ({args.nodes} nodes, d={args.dim}, seed {args.seed}) "
-          f"to {args.out}: {rigid_share:.1%} rigid, {rate:.1f} frameworks/s")
+    print(
+        f"wrote {args.graphs} frameworks ({args.nodes} nodes, d={args.dim}, seed {args.seed}) "
+        f"to {args.out}: {rigid_share:.1%} rigid, {rate:.1f} frameworks/s"
+    )
     return 0
 
 

@@ -10,7 +10,6 @@ from pathlib import Path
 
 import numpy as np
 import pytest
-
 import trussel
 
 try:
@@ -50,8 +49,9 @@ def command_and_env() -> tuple[list[str], dict[str, str]]:
 def test_file_bytes_do_not_depend_on_chunks_or_threads(tmp_path, chunk_size, threads):
     options = ["--graphs", "25", "--nodes", "7", "--dim", "2", "--seed", "11"]
     reference = run_main(tmp_path, "reference.npz", *options, "--chunk-size", "25")
-    other = run_main(tmp_path, "other.npz", *options, "--chunk-size", str(chunk_size),
-                     "--threads", str(threads))
+    other = run_main(
+        tmp_path, "other.npz", *options, "--chunk-size", str(chunk_size), "--threads", str(threads)
+    )
     assert other.read_bytes() == reference.read_bytes()
 
 
@@ -59,8 +59,22 @@ def test_file_bytes_do_not_depend_on_chunks_or_threads(tmp_path, chunk_size, thr
 def test_arrays_equal_the_batch_across_seed_wrap_around(tmp_path, dim):
     # Chunks of one start at seed + k, so the wrap past 2**64 - 1 happens between chunks.
     graphs, nodes, seed = 6, 6, SEED_MAX - 2
-    out = run_main(tmp_path, "set.npz", "--graphs", str(graphs), "--nodes", str(nodes),
-                   "--dim", str(dim), "--seed", str(seed), "--chunk-size", "1", "--threads", "2")
+    out = run_main(
+        tmp_path,
+        "set.npz",
+        "--graphs",
+        str(graphs),
+        "--nodes",
+        str(nodes),
+        "--dim",
+        str(dim),
+        "--seed",
+        str(seed),
+        "--chunk-size",
+        "1",
+        "--threads",
+        "2",
+    )
     data = load(out)
     batch = trussel.generate_training_batch(graphs, nodes, dim, seed)
     edge_count = nodes * (nodes - 1) // 2
@@ -108,7 +122,9 @@ def test_defaults_and_the_summary_line(tmp_path, capsys):
     assert captured.out.count("\n") == 1
     rigid = re.fullmatch(
         rf"wrote 1000 frameworks \(20 nodes, d=2, seed 0\) to {re.escape(str(out))}: "
-        r"([0-9.]+)% rigid, [0-9.]+ frameworks/s\n", captured.out)
+        r"([0-9.]+)% rigid, [0-9.]+ frameworks/s\n",
+        captured.out,
+    )
     assert rigid is not None, captured.out
     data = load(out)
     assert [int(data[name]) for name in ("graphs", "nodes", "dim", "seed")] == [1000, 20, 2, 0]
@@ -173,10 +189,22 @@ def test_interrupted_generation_leaves_the_old_file(tmp_path, monkeypatch, capsy
             raise KeyboardInterrupt
         return real(*args)
 
-    monkeypatch.setattr(trussel_dataset.trussel, "generate_training_batch",
-                        third_chunk_interrupted)
-    code = trussel_dataset.main(["--graphs", "40", "--nodes", "5", "--chunk-size", "2",
-                                 "--threads", str(threads), "--out", str(out), "--quiet"])
+    monkeypatch.setattr(trussel_dataset.trussel, "generate_training_batch", third_chunk_interrupted)
+    code = trussel_dataset.main(
+        [
+            "--graphs",
+            "40",
+            "--nodes",
+            "5",
+            "--chunk-size",
+            "2",
+            "--threads",
+            str(threads),
+            "--out",
+            str(out),
+            "--quiet",
+        ]
+    )
     assert code == 130
     captured = capsys.readouterr()
     assert captured.out == ""
@@ -197,8 +225,10 @@ def test_failed_write_removes_the_temporary(tmp_path, monkeypatch, capsys, failu
 
     monkeypatch.setattr(np.lib.format, "write_array", fail_midway)
     out = tmp_path / "set.npz"
-    assert trussel_dataset.main(["--graphs", "4", "--nodes", "5", "--out", str(out),
-                                 "--quiet"]) == code
+    assert (
+        trussel_dataset.main(["--graphs", "4", "--nodes", "5", "--out", str(out), "--quiet"])
+        == code
+    )
     assert capsys.readouterr().out == ""
     assert os.listdir(tmp_path) == []
 
@@ -207,8 +237,14 @@ def test_installed_command_writes_the_same_file(tmp_path):
     command, env = command_and_env()
     out = tmp_path / "cli.npz"
     options = ["--graphs", "30", "--nodes", "8", "--dim", "3", "--seed", "5"]
-    completed = subprocess.run([*command, *options, "--out", str(out), "--threads", "2"],
-                               env=env, capture_output=True, text=True, timeout=120, check=False)
+    completed = subprocess.run(
+        [*command, *options, "--out", str(out), "--threads", "2"],
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=120,
+        check=False,
+    )
     assert completed.returncode == 0, completed.stderr
     assert completed.stdout.startswith("wrote 30 frameworks (8 nodes, d=3, seed 5)")
     assert completed.stdout.count("\n") == 1
@@ -222,9 +258,23 @@ def test_sigint_leaves_no_file(tmp_path):
     command, env = command_and_env()
     out = tmp_path / "big.npz"
     with subprocess.Popen(
-        [*command, "--graphs", "200000", "--nodes", "20", "--chunk-size", "20", "--threads", "2",
-         "--out", str(out)],
-        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        [
+            *command,
+            "--graphs",
+            "200000",
+            "--nodes",
+            "20",
+            "--chunk-size",
+            "20",
+            "--threads",
+            "2",
+            "--out",
+            str(out),
+        ],
+        env=env,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
     ) as process:
         assert process.stderr is not None
         first_progress = process.stderr.readline()  # written at 10%: generation is under way
@@ -242,7 +292,8 @@ def test_command_is_on_the_path_when_installed():
     if not script.exists() and shutil.which("trussel-dataset") is None:
         pytest.skip("trussel-dataset is not installed next to this interpreter")
     command, env = command_and_env()
-    completed = subprocess.run([*command, "--help"], env=env, capture_output=True, text=True,
-                               timeout=60, check=False)
+    completed = subprocess.run(
+        [*command, "--help"], env=env, capture_output=True, text=True, timeout=60, check=False
+    )
     assert completed.returncode == 0
     assert "--chunk-size" in completed.stdout
