@@ -241,7 +241,7 @@ def generate(
             arrays["is_rigid"][row] = result["is_rigid"]
 
     chunks = _chunks(graphs, chunk_size)
-    window = 2 * threads  # chunks submitted ahead of the slowest unfinished one
+    window = 2 * threads  # at most this many chunks are queued, running or awaiting a copy
     with concurrent.futures.ThreadPoolExecutor(
         max_workers=threads, thread_name_prefix="trussel-dataset"
     ) as pool:
