@@ -1,4 +1,6 @@
-// Timings of the rigidity simulation; build: g++ -std=c++20 -O2 -ffp-contract=off -Isrc benchmarks/bench_simulation.cpp build-rank/libtrussel_core.a -o build-rank/bench_simulation
+// Timings of the rigidity simulation, the fast path and the edge-by-edge procedure.
+// Build (after building build-rank): g++ -std=c++20 -O2 -ffp-contract=off -Isrc
+//   benchmarks/bench_simulation.cpp build-rank/libtrussel_core.a -o build-rank/bench_simulation
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -55,9 +57,8 @@ int main() {
       const double slow = time_ms(repeats, [&] {
         trussel::label_edge_by_edge(nodes, d, trussel::kSimulateTolerance, bound);
       });
-      const double full = time_ms(repeats, [&] {
-        trussel::run_simulation(nodes, d, trussel::kSimulateTolerance);
-      });
+      const double full =
+          time_ms(repeats, [&] { trussel::run_simulation(nodes, d, trussel::kSimulateTolerance); });
       std::printf("%4llu %3llu %9llu %8llu %9.2f%3s %14.2f %15.2f\n",
                   static_cast<unsigned long long>(n), static_cast<unsigned long long>(d),
                   static_cast<unsigned long long>(bound),
