@@ -77,7 +77,9 @@ Labelling label_edge_by_edge(const NodeList& nodes, std::uint64_t d, double tol,
   checked_bytes(count, sizeof(std::uint8_t));
   result.labels.assign(static_cast<std::size_t>(count), 0);
   // For n > d at most max_rank candidates are accepted; smaller frameworks may grow past it.
-  result.accepted_edges.reserve(static_cast<std::size_t>(std::min(max_rank, count)));
+  const std::uint64_t expected_accepted = std::min(max_rank, count);
+  checked_bytes(expected_accepted, sizeof(Edge));
+  result.accepted_edges.reserve(static_cast<std::size_t>(expected_accepted));
   if (edges != nullptr) {
     checked_bytes(count, sizeof(Edge));
     edges->reserve(edges->size() + static_cast<std::size_t>(count));
