@@ -59,13 +59,21 @@ class RowMaxima {
     for (std::uint64_t k = 0; k < q; ++k) {
       if (k == p) continue;
       const auto slot = static_cast<std::size_t>(k);
-      if (column_[slot] == p || column_[slot] == q) {
-        // The old maximum itself changed; only a full look at the row finds the new one.
-        rescan(a, k);
-        continue;
+      const std::uint64_t column = column_[slot];
+      if (column == p || column == q) {
+        // The old first maximum itself changed. If it did not shrink, it still beats every
+        // earlier column (all were smaller than it) and matches or beats every later one, so
+        // it stays; otherwise only a full look at the row finds the new maximum.
+        const double magnitude = std::fabs(a.at(k, column));
+        if (!(magnitude >= best_[slot])) {
+          rescan(a, k);
+          continue;
+        }
+        best_[slot] = magnitude;
       }
-      // The old first maximum lies among the unchanged elements, so it is still their first
-      // maximum; the changed elements can only beat it (or tie it from an earlier column).
+      // Otherwise the old first maximum lies among the unchanged elements and is still their
+      // first maximum. Either way the changed elements can only beat the kept one (or tie it
+      // from an earlier column).
       if (k < p) offer(slot, p, std::fabs(a.at(k, p)));
       offer(slot, q, std::fabs(a.at(k, q)));
     }
