@@ -1,8 +1,10 @@
 // Timings of classical MDS reconstruction (double centering, Jacobi, stress) for growing n.
 //
 // Build against the core library (from the repository root, after building build-geom), then run:
+// clang-format off
 //   g++ -std=c++20 -O2 -ffp-contract=off -Isrc benchmarks/bench_reconstruct.cpp build-geom/libtrussel_core.a -o build-geom/bench_reconstruct
 //   build-geom/bench_reconstruct
+// clang-format on
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -59,20 +61,17 @@ int main() {
     const trussel::FloatMatrix dist = random_distances(n, d, rng);
     const int repeats = n <= 100 ? 20 : 5;
     double stress = 0.0;
-    const double total = best_seconds(repeats, [&] {
-      stress = trussel::reconstruct_coords(dist, d).stress;
-    });
+    const double total =
+        best_seconds(repeats, [&] { stress = trussel::reconstruct_coords(dist, d).stress; });
     const trussel::FloatMatrix gram = trussel::double_center(dist);
     const double center = best_seconds(repeats, [&] { (void)trussel::double_center(dist); });
     std::uint64_t rotations = 0;
-    const double jacobi = best_seconds(repeats, [&] {
-      rotations = trussel::jacobi_eigen(gram).rotations;
-    });
+    const double jacobi =
+        best_seconds(repeats, [&] { rotations = trussel::jacobi_eigen(gram).rotations; });
     const trussel::JacobiOptions scan{trussel::kJacobiRotationLimit,
                                       trussel::PivotSearch::kFullScan};
-    const double jacobi_scan = best_seconds(repeats, [&] {
-      (void)trussel::jacobi_eigen(gram, scan);
-    });
+    const double jacobi_scan =
+        best_seconds(repeats, [&] { (void)trussel::jacobi_eigen(gram, scan); });
     std::printf("%6llu %3llu %14.6f %14.6f %14.6f %14.6f %10llu   (stress %.3g)\n",
                 static_cast<unsigned long long>(n), static_cast<unsigned long long>(d), total,
                 center, jacobi, jacobi_scan, static_cast<unsigned long long>(rotations), stress);

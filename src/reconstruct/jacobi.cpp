@@ -37,7 +37,8 @@ Pivot scan_all(const FloatMatrix& a) {
 class RowMaxima {
  public:
   explicit RowMaxima(const FloatMatrix& a)
-      : n_(a.rows()), best_(static_cast<std::size_t>(n_), 0.0),
+      : n_(a.rows()),
+        best_(static_cast<std::size_t>(n_), 0.0),
         column_(static_cast<std::size_t>(n_), n_) {
     for (std::uint64_t i = 0; i < n_; ++i) rescan(a, i);
   }
@@ -213,7 +214,8 @@ EigenDecomposition jacobi_eigen(const FloatMatrix& m, const JacobiOptions& optio
   for (std::uint64_t i = 0; i < n; ++i) {
     const double* source = v.row(i);
     double* target = result.vectors.row(i);
-    for (std::uint64_t j = 0; j < n; ++j) target[j] = source[records[static_cast<std::size_t>(j)].index];
+    for (std::uint64_t j = 0; j < n; ++j)
+      target[j] = source[records[static_cast<std::size_t>(j)].index];
   }
   return result;
 }

@@ -74,8 +74,9 @@ TEST(DoubleCenter, NonSymmetricInputTakesColumnTermFromRowMeans) {
 
 TEST(DoubleCenter, RightTriangleGivesCentredInnerProducts) {
   const FloatMatrix gram = double_center(make_matrix({{0, 3, 4}, {3, 0, 5}, {4, 5, 0}}));
-  const double expected[3][3] = {
-      {25.0 / 9, -2.0 / 9, -23.0 / 9}, {-2.0 / 9, 52.0 / 9, -50.0 / 9}, {-23.0 / 9, -50.0 / 9, 73.0 / 9}};
+  const double expected[3][3] = {{25.0 / 9, -2.0 / 9, -23.0 / 9},
+                                 {-2.0 / 9, 52.0 / 9, -50.0 / 9},
+                                 {-23.0 / 9, -50.0 / 9, 73.0 / 9}};
   for (std::uint64_t i = 0; i < 3; ++i) {
     for (std::uint64_t j = 0; j < 3; ++j) EXPECT_NEAR(gram.at(i, j), expected[i][j], 1e-13);
   }

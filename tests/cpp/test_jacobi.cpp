@@ -178,7 +178,8 @@ TEST(JacobiEigen, StopsAfterExactlyTheRotationLimit) {
   for (std::uint64_t a = 0; a < 40; ++a) {
     for (std::uint64_t b = 0; b < 40; ++b) {
       double dot = 0.0;
-      for (std::uint64_t i = 0; i < 40; ++i) dot += result.vectors.at(i, a) * result.vectors.at(i, b);
+      for (std::uint64_t i = 0; i < 40; ++i)
+        dot += result.vectors.at(i, a) * result.vectors.at(i, b);
       EXPECT_NEAR(dot, a == b ? 1.0 : 0.0, 1e-12);
     }
   }
@@ -186,14 +187,13 @@ TEST(JacobiEigen, StopsAfterExactlyTheRotationLimit) {
 
 TEST(JacobiEigen, TiedPivotIsLowestRowThenLowestColumn) {
   // Equal magnitudes in rows 1 and 2: row 1 wins, and within it column 2 before column 3.
-  expect_rotated_plane(make_matrix({{1, 0.25, 0, 0.25},
-                                    {0.25, 2, -0.5, 0.5},
-                                    {0, -0.5, 3, 0.5},
-                                    {0.25, 0.5, 0.5, 4}}),
-                       1, 2);
+  expect_rotated_plane(
+      make_matrix(
+          {{1, 0.25, 0, 0.25}, {0.25, 2, -0.5, 0.5}, {0, -0.5, 3, 0.5}, {0.25, 0.5, 0.5, 4}}),
+      1, 2);
   // A tie between (0, 3) and (1, 2): the lower row wins even though its column is higher.
-  expect_rotated_plane(make_matrix({{1, 0, 0, -0.5}, {0, 2, 0.5, 0}, {0, 0.5, 3, 0}, {-0.5, 0, 0, 4}}),
-                       0, 3);
+  expect_rotated_plane(
+      make_matrix({{1, 0, 0, -0.5}, {0, 2, 0.5, 0}, {0, 0.5, 3, 0}, {-0.5, 0, 0, 4}}), 0, 3);
 }
 
 TEST(JacobiEigen, NanOffDiagonalIsNeverThePivot) {
@@ -220,7 +220,8 @@ TEST(JacobiEigen, NanOnPivotDiagonalIsDeterministic) {
       make_matrix({{kNan, 1, 0.5, 0}, {1, 2, 0.25, 0}, {0.5, 0.25, 3, 0.1}, {0, 0, 0.1, 4}});
   const EigenDecomposition first = jacobi_eigen(m);
   expect_same_bits(first, jacobi_eigen(m));
-  expect_same_bits(first, jacobi_eigen(m, JacobiOptions{kJacobiRotationLimit, PivotSearch::kFullScan}));
+  expect_same_bits(first,
+                   jacobi_eigen(m, JacobiOptions{kJacobiRotationLimit, PivotSearch::kFullScan}));
   EXPECT_TRUE(std::isnan(first.values.back()));
 }
 
@@ -266,7 +267,8 @@ TEST(JacobiEigen, RowMaximaPivotMatchesFullScan) {
     FloatMatrix gram(n, n);
     for (std::uint64_t i = 0; i < n; ++i) {
       for (std::uint64_t j = 0; j < n; ++j) {
-        for (std::uint64_t k = 0; k < 3; ++k) gram.at(i, j) += points[i * 3 + k] * points[j * 3 + k];
+        for (std::uint64_t k = 0; k < 3; ++k)
+          gram.at(i, j) += points[i * 3 + k] * points[j * 3 + k];
       }
     }
     expect_same_bits(jacobi_eigen(gram), jacobi_eigen(gram, full));
