@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer, and runs both test suites under them. Expects .venv from test.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-VENV=${VENV:-.venv}
+VENV=$(realpath -m "${VENV:-.venv}")
 PY="$VENV/bin/python"
 BUILD=build/sanitize
 "$VENV/bin/cmake" -S . -B "$BUILD" -G Ninja -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" \

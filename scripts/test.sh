@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 PYTHON=${PYTHON:-python3}
-VENV=${VENV:-.venv}
+VENV=$(realpath -m "${VENV:-.venv}")
 
 if [ "${SKIP_CPP:-0}" != 1 ] && [ ! -f /usr/include/gtest/gtest.h ]; then
   echo "== installing GoogleTest (Debian package libgtest-dev)"
