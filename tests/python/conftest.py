@@ -1,9 +1,17 @@
 """Shared helpers for the trussel test suite."""
 
+import os
+
 import numpy as np
 import pytest
 
 import trussel
+
+# AddressSanitizer aborts on an allocation it cannot serve instead of throwing std::bad_alloc.
+huge_allocation = pytest.mark.skipif(
+    os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1",
+    reason="the sanitizer runtime aborts on impossible allocations",
+)
 
 
 def bits(values) -> np.ndarray:

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 
 import trussel
-from conftest import panic_type
+from conftest import huge_allocation, panic_type
 
 
 def expected_labels(n: int) -> np.ndarray:
@@ -96,6 +96,7 @@ def test_too_many_nodes_is_a_capacity_overflow():
         trussel.pebble_game(huge, 3)
 
 
+@huge_allocation
 def test_labels_that_cannot_be_allocated_raise_memory_error():
     huge = np.lib.stride_tricks.as_strided(np.zeros(1), shape=(3 * 10**9, 0), strides=(0, 8))
     with pytest.raises(MemoryError):
