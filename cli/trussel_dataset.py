@@ -28,6 +28,7 @@ from collections.abc import Iterator, Sequence
 from typing import Any, BinaryIO, TextIO
 
 import numpy as np
+
 import trussel
 
 FORMAT_VERSION = 1
@@ -144,7 +145,7 @@ def _check_output_path(parser: argparse.ArgumentParser, out: str) -> None:
 
 
 class Progress:
-    """A plain-text progress report on a stream: a redrawn line on a terminal, else a line per 10%."""
+    """Plain-text progress on a stream: a redrawn line on a terminal, else a line per 10%."""
 
     def __init__(self, total: int, stream: TextIO | None, started: float) -> None:
         self._total = total

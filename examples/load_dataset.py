@@ -18,10 +18,14 @@ def main(path: str) -> None:
         distances = data["distance_matrices"]  # (graphs, nodes, nodes)
         is_rigid = data["is_rigid"]
         print(f"{graphs} frameworks of {nodes} nodes in {dim}-D (seed {seed})")
-        print(f"labels {labels.shape} {labels.dtype}, edge_index {edge_index.shape}, "
-              f"distance_matrices {distances.shape}")
-        print(f"rigid: {is_rigid.mean():.1%}; independent bars per framework: "
-              f"{labels.sum(axis=1).min()} to {labels.sum(axis=1).max()}")
+        print(
+            f"labels {labels.shape} {labels.dtype}, edge_index {edge_index.shape}, "
+            f"distance_matrices {distances.shape}"
+        )
+        print(
+            f"rigid: {is_rigid.mean():.1%}; independent bars per framework: "
+            f"{labels.sum(axis=1).min()} to {labels.sum(axis=1).max()}"
+        )
 
         # Any framework can be regenerated alone from the seed: framework 0 comes from seed + 0.
         first = trussel.generate_training_batch(1, nodes, dim, seed)[0]

@@ -29,8 +29,7 @@ inline void check(bool condition, const char* message) {
 
 /// The three-line message of a failed equality check:
 /// "assertion `left == right` failed: <text>\n  left: <left>\n right: <right>".
-std::string equality_message(std::string_view text, std::string_view left,
-                             std::string_view right);
+std::string equality_message(std::string_view text, std::string_view left, std::string_view right);
 
 /// Throws Panic with the equality message unless `left == right`.
 inline void check_eq(std::uint64_t left, std::uint64_t right, const char* text) {

@@ -81,8 +81,8 @@ void bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs
       }
       if (match == count) {
         PyRef text = check_new(PyObject_Str(key));
-        PyRef message = check_new(PyUnicode_FromFormat(
-            "%s got an unexpected keyword argument '%U'", full_name.c_str(), text.get()));
+        PyRef message = check_new(PyUnicode_FromFormat("%s got an unexpected keyword argument '%U'",
+                                                       full_name.c_str(), text.get()));
         PyErr_SetObject(PyExc_TypeError, message.get());
         throw ErrorAlreadySet{};
       }

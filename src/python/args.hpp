@@ -24,14 +24,12 @@ inline constexpr Signature kGramFromDistSignature{"gram_from_dist", {"dist"}, 1}
 inline constexpr Signature kTrainingBatchSignature{
     "generate_training_batch", {"n_graphs", "n_nodes", "d", "seed"}, 4};
 inline constexpr Signature kMaxIndependentSignature{"max_independent", {"n", "d"}, 2};
-inline constexpr Signature kReconstructSignature{
-    "reconstruct", {"distance_matrix", "d", "tol"}, 2};
+inline constexpr Signature kReconstructSignature{"reconstruct", {"distance_matrix", "d", "tol"}, 2};
 inline constexpr Signature kPebbleGameSignature{"pebble_game", {"coords", "d"}, 2};
 
 /// Binds the positional tuple and keyword dict (may be NULL) to `slots` (borrowed references,
 /// nullptr where a parameter was not given). Raises TypeError with the module's binding messages.
-void bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs,
-                    PyObject** slots);
+void bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, PyObject** slots);
 
 /// Converts a float array argument; a TypeError is renamed "argument '<name>': ...".
 FloatArrayView to_float_array(PyObject* obj, const char* name);

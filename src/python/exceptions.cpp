@@ -16,8 +16,8 @@ PyObject* panic_type = nullptr;
 
 PyObject* panic_exception_type() noexcept {
   if (panic_type == nullptr) {
-    panic_type = PyErr_NewExceptionWithDoc("trussel.PanicException", kPanicDoc,
-                                           PyExc_BaseException, nullptr);
+    panic_type = PyErr_NewExceptionWithDoc("trussel.PanicException", kPanicDoc, PyExc_BaseException,
+                                           nullptr);
   }
   return panic_type;
 }

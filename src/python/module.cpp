@@ -22,7 +22,10 @@ PyModuleDef module_def = {
     "",         // m_doc: __doc__ is an empty str
     0,          // m_size: no per-module state
     nullptr,    // m_methods: the functions are attached after creation
-    nullptr,    nullptr, nullptr, nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 template <PyObject* (*Function)(PyObject*, PyObject*, PyObject*) noexcept>
@@ -49,8 +52,7 @@ PyMethodDef function_table[] = {
 void add_functions(PyObject* module) {
   PyRef module_name = check_new(PyModule_GetNameObject(module));
   for (PyMethodDef& definition : function_table) {
-    PyRef function =
-        check_new(PyCMethod_New(&definition, module, module_name.get(), nullptr));
+    PyRef function = check_new(PyCMethod_New(&definition, module, module_name.get(), nullptr));
     PyRef name = check_new(PyObject_GetAttrString(function.get(), "__name__"));
     PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
     if (!all) {

@@ -77,10 +77,9 @@ PyRef new_array_over(std::vector<T>&& values, int type_number, int nd, const npy
   PyArray_Descr* descr = PyArray_DescrFromType(type_number);
   if (descr == nullptr) throw_error_already_set();
   // NewFromDescr takes over the descriptor reference, also when it fails.
-  PyRef array = check_new(PyArray_NewFromDescr(&PyArray_Type, descr, nd,
-                                               const_cast<npy_intp*>(dims),
-                                               const_cast<npy_intp*>(strides), buffer->data(),
-                                               NPY_ARRAY_WRITEABLE, nullptr));
+  PyRef array = check_new(PyArray_NewFromDescr(
+      &PyArray_Type, descr, nd, const_cast<npy_intp*>(dims), const_cast<npy_intp*>(strides),
+      buffer->data(), NPY_ARRAY_WRITEABLE, nullptr));
   // SetBaseObject takes over the capsule reference, also when it fails.
   check_status(
       PyArray_SetBaseObject(reinterpret_cast<PyArrayObject*>(array.get()), capsule.release()));
@@ -129,28 +128,27 @@ FloatArrayView as_float_array(PyObject* obj) {
     if (PyArray_NDIM(array) == 2) {
       PyArray_Descr* float64 = PyArray_DescrFromType(NPY_DOUBLE);
       if (float64 == nullptr) throw_error_already_set();
-      accepted = PyArray_DESCR(array) == float64 ||
-                 PyArray_EquivTypes(PyArray_DESCR(array), float64) != 0;
+      accepted =
+          PyArray_DESCR(array) == float64 || PyArray_EquivTypes(PyArray_DESCR(array), float64) != 0;
       Py_DECREF(float64);
     }
   }
   if (!accepted) {
     PyRef name = PyRef::steal(PyType_GetQualName(Py_TYPE(obj)));
     if (!name) PyErr_Clear();
-    PyRef message =
-        name ? PyRef::steal(PyUnicode_FromFormat(
-                   "'%U' object cannot be converted to 'PyArray<T, D>'", name.get()))
-             : PyRef::steal(PyUnicode_FromString(
-                   "'<failed to extract type name>' object cannot be converted to "
-                   "'PyArray<T, D>'"));
+    PyRef message = name ? PyRef::steal(PyUnicode_FromFormat(
+                               "'%U' object cannot be converted to 'PyArray<T, D>'", name.get()))
+                         : PyRef::steal(PyUnicode_FromString(
+                               "'<failed to extract type name>' object cannot be converted to "
+                               "'PyArray<T, D>'"));
     if (message) PyErr_SetObject(PyExc_TypeError, message.get());
     throw_error_already_set();
   }
   auto* array = reinterpret_cast<PyArrayObject*>(obj);
   const npy_intp* dims = PyArray_DIMS(array);
   const npy_intp* strides = PyArray_STRIDES(array);
-  return FloatArrayView(PyRef::borrow(obj), static_cast<const char*>(PyArray_DATA(array)),
-                        dims[0], dims[1], strides[0], strides[1]);
+  return FloatArrayView(PyRef::borrow(obj), static_cast<const char*>(PyArray_DATA(array)), dims[0],
+                        dims[1], strides[0], strides[1]);
 }
 
 PyRef new_float64_array(FloatMatrix&& matrix) {

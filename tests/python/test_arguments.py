@@ -51,13 +51,14 @@ def test_too_many_positional_arguments(name):
 
 
 def test_too_many_messages_from_the_examples():
-    with pytest.raises(TypeError, match=exactly(
-        "gram_from_dist() takes 1 positional arguments but 2 were given"
-    )):
+    with pytest.raises(
+        TypeError, match=exactly("gram_from_dist() takes 1 positional arguments but 2 were given")
+    ):
         trussel.gram_from_dist(GOOD, GOOD)
-    with pytest.raises(TypeError, match=exactly(
-        "simulate() takes from 2 to 3 positional arguments but 4 were given"
-    )):
+    with pytest.raises(
+        TypeError,
+        match=exactly("simulate() takes from 2 to 3 positional arguments but 4 were given"),
+    ):
         trussel.simulate(GOOD, 2, None, None)
 
 
@@ -65,13 +66,13 @@ def test_too_many_messages_from_the_examples():
 def test_unexpected_and_repeated_keywords(name):
     parameters, _, values = FUNCTIONS[name]
     function = getattr(trussel, name)
-    with pytest.raises(TypeError, match=exactly(
-        f"{name}() got an unexpected keyword argument 'bogus'"
-    )):
+    with pytest.raises(
+        TypeError, match=exactly(f"{name}() got an unexpected keyword argument 'bogus'")
+    ):
         function(*values, bogus=1)
-    with pytest.raises(TypeError, match=exactly(
-        f"{name}() got multiple values for argument '{parameters[0]}'"
-    )):
+    with pytest.raises(
+        TypeError, match=exactly(f"{name}() got multiple values for argument '{parameters[0]}'")
+    ):
         function(*values[:1], **{parameters[0]: values[0]})
 
 
@@ -85,25 +86,38 @@ def test_keywords_are_taken_in_dict_order():
 @pytest.mark.parametrize(
     ("call", "message"),
     [
-        (lambda: trussel.generate_training_batch(1, 2),
-         "generate_training_batch() missing 2 required positional arguments: 'd' and 'seed'"),
-        (lambda: trussel.generate_training_batch(1),
-         "generate_training_batch() missing 3 required positional arguments: "
-         "'n_nodes', 'd', and 'seed'"),
-        (lambda: trussel.generate_training_batch(),
-         "generate_training_batch() missing 4 required positional arguments: "
-         "'n_graphs', 'n_nodes', 'd', and 'seed'"),
-        (lambda: trussel.generate_training_batch(1, d=2),
-         "generate_training_batch() missing 2 required positional arguments: "
-         "'n_nodes' and 'seed'"),
-        (lambda: trussel.simulate(GOOD),
-         "simulate() missing 1 required positional argument: 'd'"),
-        (lambda: trussel.simulate(tol=1.0),
-         "simulate() missing 2 required positional arguments: 'coords' and 'd'"),
-        (lambda: trussel.gram_from_dist(),
-         "gram_from_dist() missing 1 required positional argument: 'dist'"),
-        (lambda: trussel.max_independent(d=2),
-         "max_independent() missing 1 required positional argument: 'n'"),
+        (
+            lambda: trussel.generate_training_batch(1, 2),
+            "generate_training_batch() missing 2 required positional arguments: 'd' and 'seed'",
+        ),
+        (
+            lambda: trussel.generate_training_batch(1),
+            "generate_training_batch() missing 3 required positional arguments: "
+            "'n_nodes', 'd', and 'seed'",
+        ),
+        (
+            lambda: trussel.generate_training_batch(),
+            "generate_training_batch() missing 4 required positional arguments: "
+            "'n_graphs', 'n_nodes', 'd', and 'seed'",
+        ),
+        (
+            lambda: trussel.generate_training_batch(1, d=2),
+            "generate_training_batch() missing 2 required positional arguments: "
+            "'n_nodes' and 'seed'",
+        ),
+        (lambda: trussel.simulate(GOOD), "simulate() missing 1 required positional argument: 'd'"),
+        (
+            lambda: trussel.simulate(tol=1.0),
+            "simulate() missing 2 required positional arguments: 'coords' and 'd'",
+        ),
+        (
+            lambda: trussel.gram_from_dist(),
+            "gram_from_dist() missing 1 required positional argument: 'dist'",
+        ),
+        (
+            lambda: trussel.max_independent(d=2),
+            "max_independent() missing 1 required positional argument: 'n'",
+        ),
     ],
 )
 def test_missing_arguments(call, message):
@@ -169,9 +183,12 @@ def test_count_conversion(name):
             continue
         args = list(values)
         args[position] = 2.5
-        with pytest.raises(TypeError, match=exactly(
-            f"argument '{parameter}': 'float' object cannot be interpreted as an integer"
-        )):
+        with pytest.raises(
+            TypeError,
+            match=exactly(
+                f"argument '{parameter}': 'float' object cannot be interpreted as an integer"
+            ),
+        ):
             function(*args)
         args[position] = "2"
         with pytest.raises(TypeError, match=f"^argument '{parameter}': "):

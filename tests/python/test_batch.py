@@ -8,8 +8,16 @@ import pytest
 import trussel
 from conftest import assert_bits_equal, panic_type
 
-KEYS = ["labels", "accepted_edges", "distance_matrix", "final_rank", "max_rank", "is_rigid",
-        "n_nodes", "d"]
+KEYS = [
+    "labels",
+    "accepted_edges",
+    "distance_matrix",
+    "final_rank",
+    "max_rank",
+    "is_rigid",
+    "n_nodes",
+    "d",
+]
 MULTIPLIER, INCREMENT, MASK = 6364136223846793005, 1442695040888963407, 2**64 - 1
 
 
@@ -34,8 +42,10 @@ def assert_same_result(a: dict, b: dict) -> None:
 
 def test_worked_coordinates():
     coords = draw(0, 2, 2)
-    assert coords.tolist() == [[0.3910432733574517, 0.5084937998346272],
-                               [3.026616613619639, 2.0060810172013195]]
+    assert coords.tolist() == [
+        [0.3910432733574517, 0.5084937998346272],
+        [3.026616613619639, 2.0060810172013195],
+    ]
     assert draw(1, 1, 2).tolist() == [[2.116045854547072, 2.5470372132368007]]
     # The batch's distance matrix is built from exactly these coordinates.
     batch = trussel.generate_training_batch(1, 2, 2, 0)
@@ -44,8 +54,9 @@ def test_worked_coordinates():
     )
 
 
-@pytest.mark.parametrize(("n_nodes", "d", "seed"), [(6, 2, 0), (9, 3, 12345), (15, 2, 2**64 - 3),
-                                                     (5, 3, 7)])
+@pytest.mark.parametrize(
+    ("n_nodes", "d", "seed"), [(6, 2, 0), (9, 3, 12345), (15, 2, 2**64 - 3), (5, 3, 7)]
+)
 def test_each_framework_equals_simulate_on_its_coordinates(n_nodes, d, seed):
     batch = trussel.generate_training_batch(4, n_nodes, d, seed)
     assert len(batch) == 4

@@ -43,6 +43,7 @@ def random_symmetric(rng, n: int) -> np.ndarray:
 
 # --- worked examples --------------------------------------------------------------------------
 
+
 def test_empty_matrix():
     result = trussel.gram_from_dist(np.empty((0, 0)))
     assert result.shape == (0, 0)
@@ -83,8 +84,12 @@ def test_non_square_is_refused(shape, message):
 
 @pytest.mark.parametrize(
     ("argument", "type_name"),
-    [([[0.0, 1.0], [1.0, 0.0]], "list"), (np.zeros(4), "ndarray"),
-     (np.zeros((2, 2), dtype=np.float32), "ndarray"), (np.zeros((2, 2, 2)), "ndarray")],
+    [
+        ([[0.0, 1.0], [1.0, 0.0]], "list"),
+        (np.zeros(4), "ndarray"),
+        (np.zeros((2, 2), dtype=np.float32), "ndarray"),
+        (np.zeros((2, 2, 2)), "ndarray"),
+    ],
 )
 def test_wrong_array_kind_is_a_type_error(argument, type_name):
     message = f"argument 'dist': '{type_name}' object cannot be converted to 'PyArray<T, D>'"
@@ -98,6 +103,7 @@ def test_keyword_argument():
 
 
 # --- order of operations ----------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("n", [1, 2, 3, 4, 5, 7, 10, 16, 33, 64])
 def test_matches_the_step_by_step_reference(n):
@@ -126,6 +132,7 @@ def test_negative_distances_square_like_their_magnitude():
 
 # --- non-finite values ------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize("position", [(0, 0), (0, 3), (2, 1), (4, 4), (3, 0)])
 def test_nan_in_any_row_makes_everything_nan(position):
     dist = random_symmetric(np.random.default_rng(8), 5)
@@ -145,6 +152,7 @@ def test_infinite_squares_propagate_like_the_reference(value):
 
 
 # --- geometric properties ---------------------------------------------------------------------
+
 
 @pytest.mark.parametrize(("n", "dim"), [(3, 2), (6, 2), (8, 3), (20, 3), (12, 5)])
 def test_gram_matrix_of_centred_points(n, dim):
@@ -177,6 +185,7 @@ def test_non_symmetric_input_is_centred_by_row_means_only():
 
 
 # --- memory layout and result arrays ----------------------------------------------------------
+
 
 def layouts(base: np.ndarray):
     wide = np.zeros((base.shape[0] * 2, base.shape[1] * 3))

@@ -93,7 +93,7 @@ DOCS = {
         "",
         "Returns dict with keys:",
         '  "coords"       np.ndarray[f64] shape (n, d) — recovered coordinates',
-        "  \"stress\"       float — Kruskal's normalized stress-1 (0.0 = lossless)",
+        '  "stress"       float — Kruskal\'s normalized stress-1 (0.0 = lossless)',
         '  "eigenvalues"  np.ndarray[f64] shape (d,) — top-d Gram matrix eigenvalues',
         '  "is_isometric" bool — True when stress < tol',
     ],

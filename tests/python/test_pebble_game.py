@@ -79,9 +79,10 @@ def test_only_d_2_is_supported(d):
 def test_order_of_checks():
     with pytest.raises(TypeError, match="^argument 'coords': 'list' object"):
         trussel.pebble_game([[0.0, 0.0]], 3)
-    with pytest.raises(TypeError, match=re.escape(
-        "argument 'd': 'float' object cannot be interpreted as an integer"
-    )):
+    with pytest.raises(
+        TypeError,
+        match=re.escape("argument 'd': 'float' object cannot be interpreted as an integer"),
+    ):
         trussel.pebble_game(np.zeros((4, 2)), 2.0)
     with pytest.raises(OverflowError):
         trussel.pebble_game(np.zeros((4, 2)), -2)

@@ -108,6 +108,7 @@ def assert_valid_result(result: dict, n: int, d: int) -> None:
 
 # --- worked examples --------------------------------------------------------------------------
 
+
 def test_three_four_five_triangle():
     result = trussel.reconstruct(TRIANGLE, 2)
     assert_valid_result(result, 3, 2)
@@ -115,8 +116,10 @@ def test_three_four_five_triangle():
     np.testing.assert_allclose(eigenvalues, [12.9641, 3.7025], rtol=0, atol=1e-4)
     assert eigenvalues[0] + eigenvalues[1] == pytest.approx(150 / 9, rel=1e-14)
     np.testing.assert_allclose(
-        result["coords"], [[-0.6581, 1.5312], [-2.1523, -1.0702], [2.8104, -0.4610]],
-        rtol=0, atol=1e-4,
+        result["coords"],
+        [[-0.6581, 1.5312], [-2.1523, -1.0702], [2.8104, -0.4610]],
+        rtol=0,
+        atol=1e-4,
     )
     np.testing.assert_allclose(pairwise(result["coords"]), [3.0, 4.0, 5.0], rtol=1e-14)
     np.testing.assert_allclose(result["coords"].mean(axis=0), 0.0, atol=1e-12)
@@ -130,15 +133,17 @@ def test_unit_square():
     assert_valid_result(result, 4, 2)
     np.testing.assert_allclose(result["eigenvalues"], [1.0, 1.0], rtol=0, atol=1e-12)
     h = math.sqrt(0.5)
-    np.testing.assert_allclose(result["coords"], [[h, 0], [0, h], [0, -h], [-h, 0]],
-                               rtol=0, atol=1e-12)
+    np.testing.assert_allclose(
+        result["coords"], [[h, 0], [0, h], [0, -h], [-h, 0]], rtol=0, atol=1e-12
+    )
     assert result["stress"] < 1e-12 and result["is_isometric"] is True
 
     result = trussel.reconstruct(square, 3)
     assert_valid_result(result, 4, 3)
     np.testing.assert_allclose(result["eigenvalues"], [1.0, 1.0, 0.0], rtol=0, atol=1e-12)
-    np.testing.assert_allclose(result["coords"][:, :2], [[h, 0], [0, h], [0, -h], [-h, 0]],
-                               rtol=0, atol=1e-12)
+    np.testing.assert_allclose(
+        result["coords"][:, :2], [[h, 0], [0, h], [0, -h], [-h, 0]], rtol=0, atol=1e-12
+    )
     if result["eigenvalues"][2] <= 0.0:
         assert (result["coords"][:, 2] == 0.0).all()
     else:
@@ -150,8 +155,9 @@ def test_collinear_points():
     result = trussel.reconstruct(distances([[0, 0], [1, 0], [2, 0], [3, 0]]), 2)
     assert_valid_result(result, 4, 2)
     np.testing.assert_allclose(result["eigenvalues"], [5.0, 0.0], rtol=0, atol=1e-12)
-    np.testing.assert_allclose(result["coords"], [[1.5, 0], [0.5, 0], [-0.5, 0], [-1.5, 0]],
-                               rtol=0, atol=1e-7)
+    np.testing.assert_allclose(
+        result["coords"], [[1.5, 0], [0.5, 0], [-0.5, 0], [-1.5, 0]], rtol=0, atol=1e-7
+    )
     assert result["stress"] < 1e-12 and result["is_isometric"] is True
 
 
@@ -179,6 +185,7 @@ def test_nan_in_the_upper_triangle_gives_nan_stress(position):
 
 # --- errors -----------------------------------------------------------------------------------
 
+
 def raises_exactly(kind, message):
     return pytest.raises(kind, match="^" + re.escape(message) + "$")
 
@@ -205,11 +212,15 @@ def test_needs_more_nodes_than_dimensions(n, d):
 
 
 def test_argument_errors():
-    with raises_exactly(TypeError, "argument 'distance_matrix': 'list' object cannot be "
-                                   "converted to 'PyArray<T, D>'"):
+    with raises_exactly(
+        TypeError,
+        "argument 'distance_matrix': 'list' object cannot be converted to 'PyArray<T, D>'",
+    ):
         trussel.reconstruct([[0.0, 1.0], [1.0, 0.0]], 2)
-    with raises_exactly(TypeError, "argument 'distance_matrix': 'ndarray' object cannot be "
-                                   "converted to 'PyArray<T, D>'"):
+    with raises_exactly(
+        TypeError,
+        "argument 'distance_matrix': 'ndarray' object cannot be converted to 'PyArray<T, D>'",
+    ):
         trussel.reconstruct(np.zeros((4, 4), dtype=np.float32), 2)
     with pytest.raises(TypeError, match="^argument 'd': "):
         trussel.reconstruct(np.zeros((4, 4)), 2.0)
@@ -243,6 +254,7 @@ def test_a_failed_call_leaves_the_input_unchanged():
 
 
 # --- tolerance --------------------------------------------------------------------------------
+
 
 def test_default_tolerance_is_1e_minus_6():
     # Points lifted ever further off a plane give stresses from about 1e-12 to 1e-4, so the
@@ -286,6 +298,7 @@ def test_tolerance_accepts_numbers(tol):
 
 # --- exact arithmetic -------------------------------------------------------------------------
 
+
 def test_triangle_uses_the_gram_matrix_of_gram_from_dist():
     gram = trussel.gram_from_dist(TRIANGLE)
     result, _ = assert_matches_reference(TRIANGLE, 2)
@@ -328,6 +341,7 @@ def test_deterministic():
 
 # --- recovery of simulated frameworks ---------------------------------------------------------
 
+
 @pytest.mark.parametrize("d", [2, 3])
 @pytest.mark.parametrize("n", [4, 5, 7, 10, 13, 16, 20])
 def test_recovers_simulated_distances(n, d):
@@ -343,9 +357,12 @@ def test_recovers_simulated_distances(n, d):
         np.testing.assert_allclose(pairwise(result["coords"]), upper, rtol=1e-9, atol=0)
         # The eigenvalues are those of the centred Gram matrix, in descending order.
         centred = points - points.mean(axis=0)
-        np.testing.assert_allclose(result["eigenvalues"],
-                                   np.linalg.eigvalsh(centred.T @ centred)[::-1],
-                                   rtol=1e-9, atol=1e-12)
+        np.testing.assert_allclose(
+            result["eigenvalues"],
+            np.linalg.eigvalsh(centred.T @ centred)[::-1],
+            rtol=1e-9,
+            atol=1e-12,
+        )
         assert np.all(np.diff(result["eigenvalues"]) <= 0.0)
         np.testing.assert_allclose(result["coords"].mean(axis=0), 0.0, atol=1e-9 * scale)
 
@@ -360,6 +377,7 @@ def test_points_in_a_lower_dimension():
 
 
 # --- inputs and results -----------------------------------------------------------------------
+
 
 def test_non_symmetric_input_is_accepted():
     dist = distances(np.random.default_rng(9).random((6, 2)))
@@ -386,8 +404,12 @@ def test_any_memory_order_equals_the_c_ordered_copy():
     expected = trussel.reconstruct(base, 3)
     wide = np.zeros((14, 21))
     wide[::2, ::3] = base
-    for view in (np.asfortranarray(base), wide[::2, ::3], base[::-1, ::-1].copy()[::-1, ::-1],
-                 base.T.copy().T):
+    for view in (
+        np.asfortranarray(base),
+        wide[::2, ::3],
+        base[::-1, ::-1].copy()[::-1, ::-1],
+        base.T.copy().T,
+    ):
         assert_bits_equal(view, base)
         result = trussel.reconstruct(view, 3)
         assert_bits_equal(result["coords"], expected["coords"])

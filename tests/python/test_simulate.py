@@ -10,19 +10,28 @@ import pytest
 import trussel
 from conftest import assert_bits_equal
 
-KEYS = ["labels", "accepted_edges", "distance_matrix", "final_rank", "max_rank", "is_rigid",
-        "n_nodes", "d"]
+KEYS = [
+    "labels",
+    "accepted_edges",
+    "distance_matrix",
+    "final_rank",
+    "max_rank",
+    "is_rigid",
+    "n_nodes",
+    "d",
+]
 DEFAULT_TOL = 1e-9
 
 
 # --- An independent, straightforward transcription of the edge-by-edge procedure ---------------
 
+
 def rigidity_row(coords: np.ndarray, i: int, j: int) -> np.ndarray:
     n, d = coords.shape
     row = np.zeros(n * d)
     delta = coords[i] - coords[j]
-    row[i * d:(i + 1) * d] = delta
-    row[j * d:(j + 1) * d] = -delta
+    row[i * d : (i + 1) * d] = delta
+    row[j * d : (j + 1) * d] = -delta
     return row
 
 
@@ -69,8 +78,13 @@ def reference(coords: np.ndarray, d: int, tol: float) -> dict:
         for c in range(1, d):
             squares = squares + diff[:, :, c] * diff[:, :, c]
         distances = np.sqrt(squares)
-    return {"labels": labels, "accepted_edges": accepted, "distance_matrix": distances,
-            "final_rank": len(checker.basis), "max_rank": max_rank}
+    return {
+        "labels": labels,
+        "accepted_edges": accepted,
+        "distance_matrix": distances,
+        "final_rank": len(checker.basis),
+        "max_rank": max_rank,
+    }
 
 
 def assert_matches_reference(result: dict, coords: np.ndarray, d: int, tol: float) -> None:
@@ -101,24 +115,57 @@ def assert_consistent(result: dict, n: int, d: int) -> None:
 
 # --- Worked examples ---------------------------------------------------------------------------
 
+
 @pytest.mark.parametrize(
     ("points", "labels", "edges", "final_rank", "max_rank"),
     [
         ([[0, 0], [1, 0], [0, 1]], [1, 1, 1], [(0, 1), (0, 2), (1, 2)], 3, 3),
         ([[0, 0], [1, 0], [2, 0]], [1, 1, 0], [(0, 1), (0, 2)], 2, 3),
-        ([[0, 0], [1, 0], [0, 1], [1, 1]], [1, 1, 1, 1, 1, 0],
-         [(0, 1), (0, 2), (0, 3), (1, 2), (1, 3)], 5, 5),
-        ([[0, 0], [1, 0], [2, 0], [0, 1], [2, 3]], [1, 1, 1, 1, 0, 1, 1, 1, 0, 0],
-         [(0, 1), (0, 2), (0, 3), (0, 4), (1, 3), (1, 4), (2, 3)], 7, 7),
-        ([[0, 0], [0, 0], [1, 0], [0, 1]], [0, 1, 1, 1, 1, 1],
-         [(0, 2), (0, 3), (1, 2), (1, 3), (2, 3)], 5, 5),
-        ([[0, 0, 0], [1, 0, 0], [0, 1, 0], [0, 0, 1]], [1] * 6, list(combinations(range(4), 2)),
-         6, 6),
-        ([[0, 0, 0], [1, 0, 0], [2, 0, 0], [0, 0, 1]], [1, 1, 1, 0, 1, 1],
-         [(0, 1), (0, 2), (0, 3), (1, 3), (2, 3)], 5, 6),
+        (
+            [[0, 0], [1, 0], [0, 1], [1, 1]],
+            [1, 1, 1, 1, 1, 0],
+            [(0, 1), (0, 2), (0, 3), (1, 2), (1, 3)],
+            5,
+            5,
+        ),
+        (
+            [[0, 0], [1, 0], [2, 0], [0, 1], [2, 3]],
+            [1, 1, 1, 1, 0, 1, 1, 1, 0, 0],
+            [(0, 1), (0, 2), (0, 3), (0, 4), (1, 3), (1, 4), (2, 3)],
+            7,
+            7,
+        ),
+        (
+            [[0, 0], [0, 0], [1, 0], [0, 1]],
+            [0, 1, 1, 1, 1, 1],
+            [(0, 2), (0, 3), (1, 2), (1, 3), (2, 3)],
+            5,
+            5,
+        ),
+        (
+            [[0, 0, 0], [1, 0, 0], [0, 1, 0], [0, 0, 1]],
+            [1] * 6,
+            list(combinations(range(4), 2)),
+            6,
+            6,
+        ),
+        (
+            [[0, 0, 0], [1, 0, 0], [2, 0, 0], [0, 0, 1]],
+            [1, 1, 1, 0, 1, 1],
+            [(0, 1), (0, 2), (0, 3), (1, 3), (2, 3)],
+            5,
+            6,
+        ),
     ],
-    ids=["triangle", "collinear", "square", "five-point", "coincident", "tetrahedron",
-         "collinear-3d"],
+    ids=[
+        "triangle",
+        "collinear",
+        "square",
+        "five-point",
+        "coincident",
+        "tetrahedron",
+        "collinear-3d",
+    ],
 )
 def test_worked_examples(points, labels, edges, final_rank, max_rank):
     coords = np.array(points, dtype=np.float64)
@@ -134,16 +181,19 @@ def test_worked_examples(points, labels, edges, final_rank, max_rank):
 def test_triangle_dict_in_full():
     result = trussel.simulate(np.array([[0.0, 0.0], [1.0, 0.0], [0.0, 1.0]]), 2)
     assert list(result) == KEYS
-    assert_bits_equal(result["distance_matrix"],
-                      [[0.0, 1.0, 1.0], [1.0, 0.0, math.sqrt(2)], [1.0, math.sqrt(2), 0.0]])
+    assert_bits_equal(
+        result["distance_matrix"],
+        [[0.0, 1.0, 1.0], [1.0, 0.0, math.sqrt(2)], [1.0, math.sqrt(2), 0.0]],
+    )
     assert [result[key] for key in KEYS[3:]] == [3, 3, True, 3, 2]
 
 
 def test_distance_matrix_example():
     result = trussel.simulate(np.array([[0.0, 0.0], [3.0, 4.0], [1.0, 1.0]]), 2)
     root2, root13 = math.sqrt(2.0), math.sqrt(13.0)
-    assert_bits_equal(result["distance_matrix"],
-                      [[0.0, 5.0, root2], [5.0, 0.0, root13], [root2, root13, 0.0]])
+    assert_bits_equal(
+        result["distance_matrix"], [[0.0, 5.0, root2], [5.0, 0.0, root13], [root2, root13, 0.0]]
+    )
 
 
 def test_nan_tolerance_makes_everything_redundant():
@@ -155,6 +205,7 @@ def test_nan_tolerance_makes_everything_redundant():
 
 
 # --- Argument checks ---------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize(
     ("shape", "d", "message"),
@@ -177,6 +228,7 @@ def test_value_errors_in_order(shape, d, message):
 
 
 # --- Degenerate input ----------------------------------------------------------------------------
+
 
 @pytest.mark.parametrize("tol", [None, 0.0, -0.0, -1.0, -math.inf, math.nan, math.inf, 1e300])
 @pytest.mark.parametrize(
@@ -211,6 +263,7 @@ def test_zero_and_negative_tolerances():
 
 # --- Cross-check against the transcription ---------------------------------------------------
 
+
 def frameworks(seed: int, count: int, max_nodes: int = 12):
     """Seeded random and deliberately degenerate frameworks, each as (coords, d, tol)."""
     rng = np.random.default_rng(seed)
@@ -226,14 +279,15 @@ def frameworks(seed: int, count: int, max_nodes: int = 12):
         elif kind == 2:
             # The first d + 1 points lie on a line, so the fast candidates cannot reach max_rank.
             coords = rng.normal(size=(n, d))
-            coords[:d + 1] = np.outer(rng.integers(-3, 4, d + 1), rng.normal(size=d))
+            coords[: d + 1] = np.outer(rng.integers(-3, 4, d + 1), rng.normal(size=d))
         elif kind == 3:
             base = rng.normal(size=(n, d))
             coords = base[rng.integers(0, max(1, n // 2), n)]
         elif kind == 4:
             grid = rng.integers(-2, 3, (n, d)).astype(np.float64)
             coords = grid + rng.choice([0.0, 0.5, 1.0, 2.0], (n, d)) * DEFAULT_TOL * rng.choice(
-                [-1.0, 1.0], (n, d))
+                [-1.0, 1.0], (n, d)
+            )
         elif kind == 5:
             scale = 2.0 ** -int(rng.integers(0, 40))
             coords = rng.integers(-4, 5, (n, d)).astype(np.float64) * scale
@@ -280,7 +334,7 @@ def test_agrees_on_larger_frameworks(n, d, seed):
     rng = np.random.default_rng(seed)
     general = rng.random((n, d))
     collinear_start = general.copy()
-    collinear_start[:d + 1] = np.outer(np.arange(d + 1), general[0])
+    collinear_start[: d + 1] = np.outer(np.arange(d + 1), general[0])
     gridded = rng.integers(0, 4, (n, d)).astype(np.float64)
     for coords in (general, collinear_start, gridded):
         assert_matches_reference(trussel.simulate(coords, d), coords, d, DEFAULT_TOL)
@@ -288,10 +342,11 @@ def test_agrees_on_larger_frameworks(n, d, seed):
 
 # --- The tolerance -------------------------------------------------------------------------------
 
+
 def test_remainder_exactly_at_the_tolerance_counts_as_zero():
     # For (0, 0), (1, 0), (3, h) with h at or below tol, the bar (1, 2) leaves the remainder
     # [0, 2h/3, 0, -h, 0, h/3], whose largest entry is exactly h.
-    h = 2.0 ** -20
+    h = 2.0**-20
     coords = np.array([[0.0, 0.0], [1.0, 0.0], [3.0, h]])
     assert trussel.simulate(coords, 2, h)["labels"].tolist() == [1, 1, 0]
     assert trussel.simulate(coords, 2, np.nextafter(h, 0.0))["labels"].tolist() == [1, 1, 1]
@@ -302,9 +357,12 @@ def test_default_tolerance_is_exactly_1e_9():
     assert np.float64(DEFAULT_TOL).view(np.uint64) == 0x3E112E0BE826D695
     below, above = np.nextafter(DEFAULT_TOL, 0.0), np.nextafter(DEFAULT_TOL, 1.0)
     at_default = np.array([[0.0, 0.0], [1.0, 0.0], [3.0, DEFAULT_TOL]])
-    for result in (trussel.simulate(at_default, 2), trussel.simulate(at_default, 2, None),
-                   trussel.simulate(at_default, d=2, tol=None),
-                   trussel.simulate(at_default, 2, DEFAULT_TOL)):
+    for result in (
+        trussel.simulate(at_default, 2),
+        trussel.simulate(at_default, 2, None),
+        trussel.simulate(at_default, d=2, tol=None),
+        trussel.simulate(at_default, 2, DEFAULT_TOL),
+    ):
         assert result["labels"].tolist() == [1, 1, 0]
     assert trussel.simulate(at_default, 2, below)["labels"].tolist() == [1, 1, 1]
     # Just above the default, the same shape is independent again.
@@ -315,6 +373,7 @@ def test_default_tolerance_is_exactly_1e_9():
 
 # --- Memory layouts and result independence ------------------------------------------------------
 
+
 def layouts(coords: np.ndarray) -> list:
     n, d = coords.shape
     padded = np.full((2 * n, 3 * d), math.nan)
@@ -322,8 +381,13 @@ def layouts(coords: np.ndarray) -> list:
     reversed_copy = np.ascontiguousarray(coords[::-1, ::-1])
     columns_reversed = np.asfortranarray(coords[:, ::-1])
     unaligned = np.frombuffer(b"\0" + coords.tobytes(), offset=1).reshape(n, d)
-    return [np.asfortranarray(coords), padded[::2, ::3], reversed_copy[::-1, ::-1],
-            columns_reversed[:, ::-1], unaligned]
+    return [
+        np.asfortranarray(coords),
+        padded[::2, ::3],
+        reversed_copy[::-1, ::-1],
+        columns_reversed[:, ::-1],
+        unaligned,
+    ]
 
 
 @pytest.mark.parametrize("d", [2, 3])

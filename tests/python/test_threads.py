@@ -67,8 +67,10 @@ class Progress:
             self.longest_stall = counter.longest_stall
             free_after, _ = counter.rate_while(lambda: time.sleep(0.2))
         self.ratio = rate / max(free_before, free_after)
-        print(f"{function.__name__}: {self.duration:.3f} s, counter at {self.ratio:.3f} of its "
-              f"free rate, longest stall {self.longest_stall:.3f} s")
+        print(
+            f"{function.__name__}: {self.duration:.3f} s, counter at {self.ratio:.3f} of its "
+            f"free rate, longest stall {self.longest_stall:.3f} s"
+        )
 
 
 def distances(points: np.ndarray) -> np.ndarray:
@@ -112,6 +114,7 @@ def test_gram_from_dist_keeps_the_lock():
 
 # --- Results do not depend on other threads -------------------------------------------------
 
+
 def assert_same_dict(a: dict, b: dict) -> None:
     assert list(a) == list(b)
     for key, value in a.items():
@@ -132,7 +135,7 @@ def simulate_inputs() -> list:
         n = int(rng.integers(60, 110))
         coords = rng.random((n, d)) if k % 4 < 2 else rng.integers(0, 4, (n, d)).astype(float)
         if k % 3 == 0:
-            coords[:d + 1] = np.outer(np.arange(d + 1.0), coords[1])
+            coords[: d + 1] = np.outer(np.arange(d + 1.0), coords[1])
         inputs.append((coords, d))
     return inputs
 
@@ -205,5 +208,6 @@ def test_reconstruct_is_unaffected_by_writes_to_its_input():
     matrix = distances(general_3d(2000, 15))
     expected = trussel.reconstruct(matrix.copy(), 3)
     replacements = [0.0, np.nan, distances(general_3d(2000, 16))]
-    assert_same_dict(overwrite_while_running(trussel.reconstruct, matrix, replacements, 3),
-                     expected)
+    assert_same_dict(
+        overwrite_while_running(trussel.reconstruct, matrix, replacements, 3), expected
+    )
