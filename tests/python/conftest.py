@@ -7,6 +7,18 @@ import pytest
 
 import trussel
 
+# The keys of a simulation result, in their insertion order.
+RESULT_KEYS = [
+    "labels",
+    "accepted_edges",
+    "distance_matrix",
+    "final_rank",
+    "max_rank",
+    "is_rigid",
+    "n_nodes",
+    "d",
+]
+
 # AddressSanitizer aborts on an allocation it cannot serve instead of throwing std::bad_alloc.
 huge_allocation = pytest.mark.skipif(
     os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1",

@@ -6,18 +6,9 @@ import numpy as np
 import pytest
 
 import trussel
+from conftest import RESULT_KEYS as KEYS
 from conftest import assert_bits_equal, panic_type
 
-KEYS = [
-    "labels",
-    "accepted_edges",
-    "distance_matrix",
-    "final_rank",
-    "max_rank",
-    "is_rigid",
-    "n_nodes",
-    "d",
-]
 MULTIPLIER, INCREMENT, MASK = 6364136223846793005, 1442695040888963407, 2**64 - 1
 
 

@@ -8,18 +8,9 @@ import numpy as np
 import pytest
 
 import trussel
+from conftest import RESULT_KEYS as KEYS
 from conftest import assert_bits_equal
 
-KEYS = [
-    "labels",
-    "accepted_edges",
-    "distance_matrix",
-    "final_rank",
-    "max_rank",
-    "is_rigid",
-    "n_nodes",
-    "d",
-]
 DEFAULT_TOL = 1e-9
 
 
