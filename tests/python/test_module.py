@@ -235,3 +235,42 @@ def test_second_interpreter_is_refused():
         """
     )
     assert result.returncode == 0, result.stderr
+
+
+def test_stub_type_checks_typical_use(tmp_path):
+    mypy = pytest.importorskip("mypy.api")
+    (tmp_path / "trussel.pyi").write_text(STUB.read_text(encoding="utf-8"), encoding="utf-8")
+    (tmp_path / "use.py").write_text(
+        textwrap.dedent(
+            """
+            import numpy as np
+            import numpy.typing as npt
+            import trussel
+
+            coords: npt.NDArray[np.float64] = np.zeros((4, 2))
+            result = trussel.simulate(coords, 2, tol=1e-9)
+            labels: npt.NDArray[np.uint8] = result["labels"]
+            edges: list[tuple[int, int]] = result["accepted_edges"]
+            rigid: bool = result["is_rigid"]
+            gram: npt.NDArray[np.float64] = trussel.gram_from_dist(result["distance_matrix"])
+            stress: float = trussel.reconstruct(gram, 2)["stress"]
+            bound: int = trussel.max_independent(np.int64(4), 2)
+            batch = trussel.generate_training_batch(2, 5, 3, seed=0)
+            ranks: list[int] = [item["final_rank"] for item in batch]
+            pebbles = trussel.pebble_game(coords, d=2)["n_nodes"] + 1
+            """
+        ),
+        encoding="utf-8",
+    )
+    (tmp_path / "misuse.py").write_text(
+        "import trussel\ntrussel.simulate(coords=None, d=2.5)\ntrussel.max_independent(1)\n",
+        encoding="utf-8",
+    )
+    options = ["--strict", "--no-incremental", "--cache-dir", str(tmp_path / "cache")]
+    out, err, status = mypy.run([*options, str(tmp_path / "trussel.pyi"), str(tmp_path / "use.py")])
+    assert status == 0, out + err
+    out, _, status = mypy.run(
+        [*options, str(tmp_path / "trussel.pyi"), str(tmp_path / "misuse.py")]
+    )
+    assert status == 1
+    assert out.count("error:") == 3, out
