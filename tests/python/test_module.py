@@ -274,3 +274,14 @@ def test_stub_type_checks_typical_use(tmp_path):
     )
     assert status == 1
     assert out.count("error:") == 3, out
+
+
+@pytest.mark.skipif(not sys.platform.startswith("linux"), reason="reads the ELF symbol table")
+def test_only_the_init_function_is_exported():
+    nm = subprocess.run(
+        ["nm", "-D", "--defined-only", trussel.__file__], capture_output=True, text=True
+    )
+    if nm.returncode != 0:
+        pytest.skip("nm is not available")
+    symbols = [line.split()[-1] for line in nm.stdout.splitlines() if line.strip()]
+    assert symbols == ["PyInit_trussel"]
