@@ -1,7 +1,5 @@
 // Times play_pebble_game for a few node counts.
-// Build (after `cmake --build build-pebble`), from the repository root, on one line:
-//   g++ -std=c++20 -O2 -ffp-contract=off -Isrc benchmarks/bench_pebble_game.cpp
-//   build-pebble/libtrussel_core.a -o build-pebble/bench_pebble_game
+// Built with -DTRUSSEL_BUILD_BENCHMARKS=ON; run build/benchmarks/bench_pebble_game.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>

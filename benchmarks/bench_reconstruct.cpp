@@ -1,10 +1,5 @@
 // Timings of classical MDS reconstruction (double centering, Jacobi, stress) for growing n.
-//
-// Build against the core library (from the repository root, after building build-geom), then run:
-// clang-format off
-//   g++ -std=c++20 -O2 -ffp-contract=off -Isrc benchmarks/bench_reconstruct.cpp build-geom/libtrussel_core.a -o build-geom/bench_reconstruct
-//   build-geom/bench_reconstruct
-// clang-format on
+// Built with -DTRUSSEL_BUILD_BENCHMARKS=ON; run build/benchmarks/bench_reconstruct.
 #include <algorithm>
 #include <chrono>
 #include <cmath>

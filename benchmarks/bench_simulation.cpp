@@ -1,7 +1,6 @@
 // Timings of the rigidity simulation: the fast path, the edge-by-edge procedure and simulate()'s
 // path (the fast path, then the edge-by-edge procedure when it declines).
-// Build (after building the core library in build-<name>): g++ -std=c++20 -O2 -ffp-contract=off
-//   -Isrc benchmarks/bench_simulation.cpp build-<name>/libtrussel_core.a -o bench_simulation
+// Built with -DTRUSSEL_BUILD_BENCHMARKS=ON, as build/benchmarks/bench_simulation.
 // Run without arguments for every case, or as `bench_simulation <n> <d> [collinear]` for one case
 // (e.g. under /usr/bin/time -v for its peak memory). "collinear" puts node 2 on the line through
 // nodes 0 and 1, so the fast path declines and simulate() falls back to the edge-by-edge procedure.
