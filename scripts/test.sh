@@ -37,7 +37,8 @@ if [ "${SKIP_CPP:-0}" != 1 ]; then
   echo "== C++ unit tests"
   BUILD=build/cpp-tests
   "$VENV/bin/cmake" -S . -B "$BUILD" -G Ninja -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" \
-    -DTRUSSEL_BUILD_EXTENSION=OFF -DTRUSSEL_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTRUSSEL_BUILD_EXTENSION=OFF -DTRUSSEL_BUILD_TESTS=ON -DTRUSSEL_BUILD_BENCHMARKS=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
   "$VENV/bin/cmake" --build "$BUILD" -j 2
   "$VENV/bin/ctest" --test-dir "$BUILD" --output-on-failure -j 2
