@@ -285,3 +285,24 @@ def test_only_the_init_function_is_exported():
         pytest.skip("nm is not available")
     symbols = [line.split()[-1] for line in nm.stdout.splitlines() if line.strip()]
     assert symbols == ["PyInit_trussel"]
+
+
+def test_numpy_that_cannot_be_loaded_is_a_panic():
+    result = run_python(
+        """
+        import sys
+        sys.modules["numpy"] = None  # makes `import numpy` fail
+        import trussel
+        assert trussel.max_independent(4, 2) == 5  # needs no NumPy
+        for call in (lambda: trussel.gram_from_dist([[0.0]]),
+                     lambda: trussel.simulate([[0.0, 0.0]], 2)):
+            try:
+                call()
+            except BaseException as error:
+                assert type(error).__name__ == "PanicException", repr(error)
+                assert str(error).startswith("Failed to access NumPy array API capsule"), error
+            else:
+                raise AssertionError("no exception")
+        """
+    )
+    assert result.returncode == 0, result.stderr
