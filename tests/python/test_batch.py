@@ -97,6 +97,8 @@ def test_consistency_of_every_dict():
         ((1, 5, 4, 0), "Only d=2 and d=3 are supported"),
         ((3, 5, 1, 0), "Only d=2 and d=3 are supported"),
         ((2**64 - 1, 5, 10**12, 0), "Only d=2 and d=3 are supported"),
+        ((2**62, 3, 2, 0), "capacity overflow"),
+        ((1, 2**62, 2, 0), "capacity overflow"),
     ],
 )
 def test_failures_inside_the_computation(args, message):
