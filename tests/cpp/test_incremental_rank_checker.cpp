@@ -2,6 +2,7 @@
 // cross-check against a plain transcription of Gauss-Jordan elimination.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -73,28 +74,44 @@ void expect_same_state(const IncrementalRankChecker& checker, const ReferenceChe
   for (std::size_t k = 0; k < reference.basis.size(); ++k) {
     ASSERT_EQ(checker.basis()[k].size(), reference.basis[k].size());
     for (std::size_t t = 0; t < reference.basis[k].size(); ++t) {
-      ASSERT_EQ(bits(checker.basis()[k][t]), bits(reference.basis[k][t]))
-          << "basis row " << k << ", column " << t;
+      const std::uint64_t got = bits(checker.basis()[k][t]);
+      const std::uint64_t want = bits(reference.basis[k][t]);
+      if (got != want) {
+        ASSERT_EQ(got, want) << "basis row " << k << ", column " << t;
+      }
     }
   }
 }
 
-// Feeds the same rows to both and compares every answer and the full state after each row;
-// adds the number of accepted and rejected rows to `tally`.
+// When the cross-check compares the basis rows: reading them applies the checker's deferred
+// updates, so comparing after every row checks the brought-up-to-date state each time, and
+// comparing only at the end lets the updates pile up as they would in a simulation.
+enum class Compare { kEveryRow, kAtEnd, kNowAndThen };
+
+// Feeds the same rows to both and compares every answer, the rank and the pivots after each row,
+// and the basis as `when` says (always at the end); adds the number of accepted and rejected rows
+// to `tally`.
 void cross_check(std::uint64_t ncols, double tol, const std::vector<std::vector<double>>& rows,
-                 std::uint64_t* tally = nullptr) {
+                 std::uint64_t* tally = nullptr, Compare when = Compare::kEveryRow) {
   IncrementalRankChecker checker = IncrementalRankChecker::make(ncols, tol);
   ReferenceChecker reference{ncols, tol, {}, {}};
+  std::mt19937_64 rng(rows.size());
   std::uint64_t accepted = 0;
   for (std::size_t r = 0; r < rows.size(); ++r) {
     const bool answer = checker.add_row(rows[r]);
     ASSERT_EQ(answer, reference.add_row(rows[r])) << "row " << r;
     accepted += answer ? 1 : 0;
     ASSERT_EQ(checker.rank(), accepted);
-    ASSERT_NO_FATAL_FAILURE(expect_same_state(checker, reference)) << "after row " << r;
+    ASSERT_EQ(checker.pivots(), reference.pivots) << "after row " << r;
+    if (when == Compare::kEveryRow || (when == Compare::kNowAndThen && rng() % 7 == 0)) {
+      ASSERT_NO_FATAL_FAILURE(expect_same_state(checker, reference)) << "after row " << r;
+    }
     if (tally != nullptr) ++tally[answer ? 0 : 1];
   }
+  ASSERT_NO_FATAL_FAILURE(expect_same_state(checker, reference)) << "at the end";
 }
+
+constexpr Compare kCompareModes[] = {Compare::kEveryRow, Compare::kAtEnd, Compare::kNowAndThen};
 
 TEST(IncrementalRankChecker, StartsEmpty) {
   const IncrementalRankChecker checker = IncrementalRankChecker::make(6, 1e-9);
@@ -303,7 +320,7 @@ TEST(IncrementalRankChecker, MatchesReferenceOnRandomFrameworks) {
     }
     const double tol = trial % 10 < 6 ? 1e-9 : tolerances[trial % 5];
     SCOPED_TRACE("trial " + std::to_string(trial));
-    ASSERT_NO_FATAL_FAILURE(cross_check(n * d, tol, rows, tally));
+    ASSERT_NO_FATAL_FAILURE(cross_check(n * d, tol, rows, tally, kCompareModes[trial % 3]));
   }
   // Both answers occur often, so both branches were compared.
   EXPECT_GT(tally[0], 1000u);
@@ -330,10 +347,99 @@ TEST(IncrementalRankChecker, MatchesReferenceOnRowsWithSpecialValues) {
       }
     }
     SCOPED_TRACE("trial " + std::to_string(trial));
-    ASSERT_NO_FATAL_FAILURE(cross_check(ncols, tol, rows, tally));
+    ASSERT_NO_FATAL_FAILURE(cross_check(ncols, tol, rows, tally, kCompareModes[trial % 3]));
   }
   EXPECT_GT(tally[0], 300u);
   EXPECT_GT(tally[1], 300u);
+}
+
+// Long sequences: far more accepted rows than the checker's window of deferred updates, so that
+// rows are brought up to date both when they are read and when the window is full, and rows of
+// more than one column block. Candidate pairs in the simulation's order for the first trials,
+// shuffled after that.
+TEST(IncrementalRankChecker, MatchesReferenceOnLongFrameworkSequences) {
+  std::mt19937_64 rng(31337);
+  const double tolerances[] = {1e-9, 1e-9, 0.0, 1e-6};
+  std::uint64_t tally[2] = {0, 0};
+  std::uint64_t largest_rank = 0;
+  for (int trial = 0; trial < 14; ++trial) {
+    const std::uint64_t d = 2 + static_cast<std::uint64_t>(trial % 2);
+    const std::uint64_t n = trial == 0 ? 140 : 40 + rng() % 25;
+    const NodeList nodes = random_framework(rng, n, d, trial == 0 ? 1 : trial % 4);
+    std::vector<std::vector<double>> rows;
+    for (std::uint64_t i = 0; i < n; ++i) {
+      for (std::uint64_t j = i + 1; j < n; ++j)
+        rows.push_back(RigidityRow::make(nodes, i, j).values);
+    }
+    if (trial >= 2) std::shuffle(rows.begin(), rows.end(), rng);
+    rows.resize(static_cast<std::size_t>(std::min<std::uint64_t>(rows.size(), 2 * n * d)));
+    const double tol = tolerances[trial % 4];
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    const std::uint64_t before = tally[0];
+    const Compare when = trial == 0 ? Compare::kNowAndThen : kCompareModes[trial % 3];
+    ASSERT_NO_FATAL_FAILURE(cross_check(n * d, tol, rows, tally, when));
+    largest_rank = std::max(largest_rank, tally[0] - before);
+  }
+  EXPECT_GT(tally[0], 20 * IncrementalRankChecker::kWindow);
+  EXPECT_GT(tally[1], 1000u);
+  EXPECT_GT(largest_rank, 256u);  // the 140-node trial (280 columns, two column blocks)
+}
+
+TEST(IncrementalRankChecker, MatchesReferenceOnLongRowsWithSpecialValues) {
+  std::mt19937_64 rng(2718);
+  const double specials[] = {1.0, -1.0, 0.5, 3.0, -7.25, 1e-9, 1e-10, kInf, -kInf, kNaN, 1e300,
+                             1e-300, std::numeric_limits<double>::denorm_min()};
+  const double tolerances[] = {1e-9, 0.0, -0.0, -1e-9, -1.0, kNaN, 1e-300};
+  std::uint64_t tally[2] = {0, 0};
+  for (int trial = 0; trial < 42; ++trial) {
+    const std::uint64_t ncols = 20 + rng() % 30;
+    const double tol = tolerances[trial % 7];
+    // Mostly plain values, with rare special ones so that rows stay finite for a while.
+    const std::uint64_t special_one_in = trial % 2 == 0 ? 400 : 40;
+    std::vector<std::vector<double>> rows(60 + rng() % 60, std::vector<double>(ncols));
+    for (auto& row : rows) {
+      for (double& x : row) {
+        const std::uint64_t r = rng() % special_one_in;
+        if (r == 0) {
+          x = specials[rng() % std::size(specials)];
+        } else if (r % 3 == 0) {
+          x = r % 2 == 0 ? 0.0 : -0.0;
+        } else {
+          x = static_cast<double>(static_cast<int>(rng() % 9) - 4) / 4.0;
+        }
+      }
+    }
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    ASSERT_NO_FATAL_FAILURE(cross_check(ncols, tol, rows, tally, kCompareModes[trial % 3]));
+  }
+  EXPECT_GT(tally[0], 30 * IncrementalRankChecker::kWindow);
+  EXPECT_GT(tally[1], 1000u);
+}
+
+// Reading the basis in between applies the deferred updates early; the answers and the final
+// basis are those of a checker that was never read until the end.
+TEST(IncrementalRankChecker, ReadingTheBasisEarlyChangesNothing) {
+  std::mt19937_64 rng(5);
+  const NodeList nodes = random_framework(rng, 60, 2, 1);
+  IncrementalRankChecker read_often = IncrementalRankChecker::make(120, 1e-9);
+  IncrementalRankChecker read_once = IncrementalRankChecker::make(120, 1e-9);
+  for (std::uint64_t j = 1; j < 60; ++j) {
+    for (std::uint64_t i = 0; i < std::min<std::uint64_t>(j, 3); ++i) {
+      const std::vector<double> row = RigidityRow::make(nodes, i, j).values;
+      ASSERT_EQ(read_often.add_row(row), read_once.add_row(row));
+      if ((i + j) % 5 == 0) static_cast<void>(read_often.basis());
+    }
+  }
+  ASSERT_EQ(read_often.pivots(), read_once.pivots());
+  EXPECT_GT(read_once.rank(), 4 * IncrementalRankChecker::kWindow);
+  const std::vector<std::vector<double>>& once = read_once.basis();
+  const std::vector<std::vector<double>>& often = read_often.basis();
+  ASSERT_EQ(once.size(), often.size());
+  for (std::size_t k = 0; k < once.size(); ++k) {
+    for (std::size_t t = 0; t < once[k].size(); ++t) {
+      ASSERT_EQ(bits(often[k][t]), bits(once[k][t])) << "basis row " << k << ", column " << t;
+    }
+  }
 }
 
 }  // namespace
