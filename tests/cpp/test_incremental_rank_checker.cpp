@@ -387,8 +387,19 @@ TEST(IncrementalRankChecker, MatchesReferenceOnLongFrameworkSequences) {
 
 TEST(IncrementalRankChecker, MatchesReferenceOnLongRowsWithSpecialValues) {
   std::mt19937_64 rng(2718);
-  const double specials[] = {1.0, -1.0, 0.5, 3.0, -7.25, 1e-9, 1e-10, kInf, -kInf, kNaN, 1e300,
-                             1e-300, std::numeric_limits<double>::denorm_min()};
+  const double specials[] = {1.0,
+                             -1.0,
+                             0.5,
+                             3.0,
+                             -7.25,
+                             1e-9,
+                             1e-10,
+                             kInf,
+                             -kInf,
+                             kNaN,
+                             1e300,
+                             1e-300,
+                             std::numeric_limits<double>::denorm_min()};
   const double tolerances[] = {1e-9, 0.0, -0.0, -1e-9, -1.0, kNaN, 1e-300};
   std::uint64_t tally[2] = {0, 0};
   for (int trial = 0; trial < 42; ++trial) {
