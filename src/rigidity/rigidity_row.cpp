@@ -1,8 +1,6 @@
 // Rigidity-matrix rows of bars and the rank bound of a framework.
 #include "rigidity/rigidity_row.hpp"
 
-#include <string>
-
 #include "common/errors.hpp"
 
 namespace trussel {
@@ -13,10 +11,7 @@ RigidityRow RigidityRow::make(const NodeList& nodes, std::uint64_t i, std::uint6
   const std::vector<double>& pi = nodes[i].coords;
   const std::vector<double>& pj = nodes[j].coords;
   const std::uint64_t d = pi.size();
-  if (pj.size() != d) {
-    panic(equality_message("Nodes must all have the same dimension", std::to_string(d),
-                           std::to_string(pj.size())));
-  }
+  check_eq(d, pj.size(), "Nodes must all have the same dimension");
   if (d != 0 && n > UINT64_MAX / d) panic("capacity overflow");
   checked_bytes(n * d, sizeof(double));
 
