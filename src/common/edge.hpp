@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "common/errors.hpp"
+
 namespace trussel {
 
 /// A bar (i, j) between nodes i and j; candidates and accepted bars always have i < j.
@@ -12,9 +14,12 @@ struct Edge {
   friend bool operator==(const Edge&, const Edge&) = default;
 };
 
-/// The number of node pairs of n nodes, n(n-1)/2; the caller ensures it fits in 64 bits.
-constexpr std::uint64_t pair_count(std::uint64_t n) noexcept {
-  return n < 2 ? 0 : (n % 2 == 0 ? (n / 2) * (n - 1) : n * ((n - 1) / 2));
+/// The number of node pairs of n nodes, n(n-1)/2; throws Panic "capacity overflow" when it does
+/// not fit in 64 bits.
+inline std::uint64_t pair_count(std::uint64_t n) {
+  if (n < 2) return 0;
+  // The even factor is halved first, so only the final product can overflow.
+  return n % 2 == 0 ? checked_mul(n / 2, n - 1) : checked_mul(n, (n - 1) / 2);
 }
 
 }  // namespace trussel

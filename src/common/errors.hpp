@@ -36,6 +36,12 @@ inline void check_eq(std::uint64_t left, std::uint64_t right, const char* text) 
   if (left != right) panic(equality_message(text, std::to_string(left), std::to_string(right)));
 }
 
+/// The product a*b; throws Panic "capacity overflow" when it does not fit in 64 bits.
+inline std::uint64_t checked_mul(std::uint64_t a, std::uint64_t b) {
+  if (a != 0 && b > UINT64_MAX / a) panic("capacity overflow");
+  return a * b;
+}
+
 /// The byte size of `count` elements of `element_size` bytes; throws Panic "capacity overflow"
 /// when it would not fit in a signed 64-bit integer (nor in size_t).
 std::size_t checked_bytes(std::uint64_t count, std::size_t element_size);

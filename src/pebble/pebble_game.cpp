@@ -2,7 +2,6 @@
 #include "pebble/pebble_game.hpp"
 
 #include <algorithm>
-#include <limits>
 
 #include "common/errors.hpp"
 
@@ -149,13 +148,7 @@ bool offer_bar(std::uint64_t u, std::uint64_t v, PebbleGameState& state, Visited
 
 std::uint64_t pebble_label_count(std::uint64_t n) {
   if (n > kMaxPebbleGameNodes) panic("capacity overflow");
-  // n(n-1)/2 as a product of two factors, one of them halved, checked before multiplying.
-  if (n < 2) return 0;
-  const std::uint64_t a = n % 2 == 0 ? n / 2 : n;
-  const std::uint64_t b = n % 2 == 0 ? n - 1 : (n - 1) / 2;
-  constexpr auto kLimit = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  if (a > kLimit / b) panic("capacity overflow");
-  const std::uint64_t count = a * b;
+  const std::uint64_t count = pair_count(n);
   checked_bytes(count, sizeof(std::uint8_t));
   return count;
 }

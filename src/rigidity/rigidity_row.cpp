@@ -12,8 +12,7 @@ RigidityRow RigidityRow::make(const NodeList& nodes, std::uint64_t i, std::uint6
   const std::vector<double>& pj = nodes[j].coords;
   const std::uint64_t d = pi.size();
   check_eq(d, pj.size(), "Nodes must all have the same dimension");
-  if (d != 0 && n > UINT64_MAX / d) panic("capacity overflow");
-  checked_bytes(n * d, sizeof(double));
+  checked_bytes(checked_mul(n, d), sizeof(double));
 
   RigidityRow row;
   row.values.assign(static_cast<std::size_t>(n * d), 0.0);

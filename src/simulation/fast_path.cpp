@@ -14,8 +14,8 @@ namespace trussel {
 std::optional<Labelling> run_fast_path(const NodeList& nodes, std::uint64_t d, double tol,
                                        std::uint64_t max_rank) {
   const std::uint64_t n = nodes.size();
-  const std::uint64_t count = candidate_count(n);
-  const std::uint64_t ncols = rigidity_columns(n, d);
+  const std::uint64_t count = pair_count(n);
+  const std::uint64_t ncols = checked_mul(n, d);
   // The edge-by-edge procedure compares the rank only after a candidate, so with a bound of 0 it
   // still tests the first candidate; this path cannot reproduce that.
   if (max_rank == 0 && count != 0) return std::nullopt;

@@ -13,20 +13,6 @@
 
 namespace trussel {
 
-std::uint64_t candidate_count(std::uint64_t n) {
-  if (n < 2) return 0;
-  // pair_count halves the even factor first; only the final product can overflow.
-  const std::uint64_t a = n % 2 == 0 ? n / 2 : n;
-  const std::uint64_t b = n % 2 == 0 ? n - 1 : (n - 1) / 2;
-  if (a > UINT64_MAX / b) panic("capacity overflow");
-  return pair_count(n);
-}
-
-std::uint64_t rigidity_columns(std::uint64_t n, std::uint64_t d) {
-  if (d != 0 && n > UINT64_MAX / d) panic("capacity overflow");
-  return n * d;
-}
-
 void check_simulate_arguments(std::uint64_t rows, std::uint64_t cols, std::uint64_t d) {
   if (cols != d) {
     throw ValueError("coords has " + std::to_string(cols) + " columns but d=" + std::to_string(d) +
@@ -43,10 +29,7 @@ FloatMatrix distance_matrix(const NodeList& nodes) {
   const std::uint64_t n = nodes.size();
   const std::size_t d = n == 0 ? 0 : nodes[0].coords.size();
   for (const Node& node : nodes) {
-    if (node.coords.size() != d) {
-      panic(equality_message("Nodes must all have the same dimension", std::to_string(d),
-                             std::to_string(node.coords.size())));
-    }
+    check_eq(d, node.coords.size(), "Nodes must all have the same dimension");
   }
   FloatMatrix result(n, n);
   for (std::uint64_t i = 0; i < n; ++i) {
@@ -70,8 +53,8 @@ FloatMatrix distance_matrix(const NodeList& nodes) {
 Labelling label_edge_by_edge(const NodeList& nodes, std::uint64_t d, double tol,
                              std::uint64_t max_rank, std::vector<Edge>* edges) {
   const std::uint64_t n = nodes.size();
-  const std::uint64_t count = candidate_count(n);
-  const std::uint64_t ncols = rigidity_columns(n, d);
+  const std::uint64_t count = pair_count(n);
+  const std::uint64_t ncols = checked_mul(n, d);
 
   Labelling result;
   checked_bytes(count, sizeof(std::uint8_t));

@@ -35,14 +35,6 @@ struct SimulationResult {
   bool is_rigid = false;
 };
 
-/// The number E = n(n-1)/2 of candidates of n nodes; throws Panic "capacity overflow" when it does
-/// not fit in 64 bits.
-std::uint64_t candidate_count(std::uint64_t n);
-
-/// The column count n*d of the rigidity matrix of n nodes in d dimensions; throws Panic
-/// "capacity overflow" when it does not fit in 64 bits.
-std::uint64_t rigidity_columns(std::uint64_t n, std::uint64_t d);
-
 /// The candidate after `edge` in candidate order, the lexicographic order of the pairs (i, j),
 /// i < j < n: (0, 1), (0, 2), ..., (0, n-1), (1, 2), ..., (n-2, n-1). Only meaningful for an edge
 /// before the last one.
