@@ -13,12 +13,15 @@ std::vector<SimulationResult> run_training_batch(std::uint64_t n_graphs, std::ui
                                                  std::uint64_t d, std::uint64_t seed) {
   std::vector<SimulationResult> results;
   if (n_graphs == 0) return results;
+  // The result table is sized for n_graphs records before any framework is looked at, so a
+  // table that cannot exist is refused first, whatever n_nodes and d are.
+  const std::size_t table_bytes = checked_bytes(n_graphs, sizeof(SimulationResult));
   // run_simulation() makes the same two checks, but only after a framework has
   // been drawn; an absurd d must be refused before draw_framework() tries to
   // allocate n_nodes * d coordinates.
   check(n_nodes != 0, "Node list must not be empty");
   check(d == 2 || d == 3, "Only d=2 and d=3 are supported");
-  results.reserve(checked_bytes(n_graphs, sizeof(SimulationResult)) / sizeof(SimulationResult));
+  results.reserve(table_bytes / sizeof(SimulationResult));
   for (std::uint64_t k = 0; k < n_graphs; ++k) {
     // seed + k wraps modulo 2^64, so framework k of seed s equals framework k -
     // 1 of seed s + 1.

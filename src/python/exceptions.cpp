@@ -14,6 +14,8 @@ constexpr const char* kPanicDoc =
 // Created under the interpreter lock at the first failure and kept for the life of the process.
 PyObject* panic_type = nullptr;
 
+}  // namespace
+
 PyObject* panic_exception_type() noexcept {
   if (panic_type == nullptr) {
     panic_type = PyErr_NewExceptionWithDoc("trussel.PanicException", kPanicDoc, PyExc_BaseException,
@@ -21,8 +23,6 @@ PyObject* panic_exception_type() noexcept {
   }
   return panic_type;
 }
-
-}  // namespace
 
 void raise_panic(const char* message) noexcept {
   PyObject* type = panic_exception_type();

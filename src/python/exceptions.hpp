@@ -10,6 +10,10 @@
 
 namespace trussel::py {
 
+/// The trussel.PanicException type, created at the first request; a borrowed reference, or NULL
+/// with an exception set when it cannot be created.
+PyObject* panic_exception_type() noexcept;
+
 /// Raises trussel.PanicException (created at its first use) with `message` as its only argument.
 void raise_panic(const char* message) noexcept;
 

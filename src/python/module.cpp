@@ -48,6 +48,22 @@ PyMethodDef function_table[] = {
     {"pebble_game", as_method<py_pebble_game>(), METH_VARARGS | METH_KEYWORDS, kPebbleGameDoc},
 };
 
+// The module's __getattr__, asked for names the module does not hold: PanicException is
+// reachable as an attribute (created at the first request, not at import, and not in __all__).
+PyObject* module_getattr(PyObject* /*module*/, PyObject* name) noexcept {
+  return guarded([&]() -> PyRef {
+    if (PyUnicode_Check(name) && PyUnicode_CompareWithASCIIString(name, "PanicException") == 0) {
+      PyObject* type = panic_exception_type();  // borrowed; NULL if it could not be created
+      if (type == nullptr) throw_error_already_set();
+      return PyRef::borrow(type);
+    }
+    PyErr_Format(PyExc_AttributeError, "module 'trussel' has no attribute '%S'", name);
+    throw ErrorAlreadySet{};
+  });
+}
+
+PyMethodDef getattr_definition = {"__getattr__", module_getattr, METH_O, nullptr};
+
 // Creates each function, lists its name in __all__ and sets it as a module attribute.
 void add_functions(PyObject* module) {
   PyRef module_name = check_new(PyModule_GetNameObject(module));
@@ -64,14 +80,19 @@ void add_functions(PyObject* module) {
     check_status(PyList_Append(all.get(), name.get()));
     check_status(PyObject_SetAttr(module, name.get(), function.get()));
   }
+  PyRef getattr = check_new(PyCMethod_New(&getattr_definition, module, module_name.get(), nullptr));
+  check_status(PyObject_SetAttrString(module, "__getattr__", getattr.get()));
 }
 
 PyObject* init_module() noexcept {
   return guarded([]() -> PyRef {
     const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
     if (id == -1) throw_error_already_set();
+    // Only the main interpreter (ID 0) may own the module, and others are refused before they
+    // claim it: an isolated interpreter would refuse this single-phase module only after this
+    // function returned, and a claim made first would leave the module to nobody.
     std::int64_t expected = -1;
-    if (!owning_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+    if (id != 0 || (!owning_interpreter.compare_exchange_strong(expected, id) && expected != id)) {
       PyErr_SetString(PyExc_ImportError,
                       "trussel does not support subinterpreters: it can only be imported by "
                       "the interpreter that imported it first");

@@ -7,6 +7,9 @@ import numpy.typing as npt
 
 __all__: Final[list[str]]
 
+class PanicException(BaseException):
+    """Raised when a check inside trussel's native code fails; not caught by `except Exception`."""
+
 class SimulationResult(TypedDict):
     labels: npt.NDArray[np.uint8]
     accepted_edges: list[tuple[int, int]]
@@ -33,18 +36,98 @@ def simulate(
     coords: npt.NDArray[np.float64],
     d: SupportsIndex,
     tol: SupportsFloat | SupportsIndex | None = None,
-) -> SimulationResult: ...
-def gram_from_dist(dist: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]: ...
+) -> SimulationResult:
+    """Run the rigidity simulation using the fast-path algorithm.
+
+    Parameters
+    ----------
+    coords : np.ndarray  shape (n, d)  — node coordinates
+    d      : int         — embedding dimension (2 or 3)
+    tol    : float, optional — tolerance for rank check (default 1e-9)
+
+    Returns
+    -------
+    dict with keys:
+      "labels"           np.ndarray[u8]   1=independent, 0=redundant (GNN training signal)
+      "accepted_edges"   list[(i,j)]      the independent edges
+      "distance_matrix"  np.ndarray[f64]  shape (n,n), Euclidean distances
+      "final_rank"       int
+      "max_rank"         int              nd − d(d+1)/2
+      "is_rigid"         bool
+      "n_nodes"          int
+      "d"                int
+    """
+
+def gram_from_dist(dist: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+    """Compute the Gram matrix from an Euclidean distance matrix using double-centering.
+
+    Formula:  G = −½ · H · D_sq · H   where H = I − (1/n)·11ᵀ
+
+    If G is positive semi-definite with rank ≤ d, the embedding is isometric (lossless).
+
+    Parameters
+    ----------
+    dist : np.ndarray  shape (n,n)  — Euclidean distance matrix (NOT squared)
+
+    Returns
+    -------
+    np.ndarray  shape (n,n)  — Gram matrix G
+    """
+
 def generate_training_batch(
     n_graphs: SupportsIndex,
     n_nodes: SupportsIndex,
     d: SupportsIndex,
     seed: SupportsIndex,
-) -> list[SimulationResult]: ...
-def max_independent(n: SupportsIndex, d: SupportsIndex) -> int: ...
+) -> list[SimulationResult]:
+    """Generate a batch of random simulation results for GNN training.
+
+    Parameters
+    ----------
+    n_graphs : int — number of graphs
+    n_nodes  : int — nodes per graph
+    d        : int — embedding dimension (2 or 3)
+    seed     : int — RNG seed (each graph gets seed+k)
+
+    Returns
+    -------
+    list[dict]  — same format as `simulate`, one dict per graph
+    """
+
+def max_independent(n: SupportsIndex, d: SupportsIndex) -> int:
+    """Max independent edges for n nodes in d dimensions: nd − d(d+1)/2"""
+
 def reconstruct(
     distance_matrix: npt.NDArray[np.float64],
     d: SupportsIndex,
     tol: SupportsFloat | SupportsIndex | None = None,
-) -> ReconstructionResult: ...
-def pebble_game(coords: npt.NDArray[np.float64], d: SupportsIndex) -> PebbleGameResult: ...
+) -> ReconstructionResult:
+    """Reconstruct node coordinates from a Euclidean distance matrix (Classical MDS).
+
+    Parameters
+    ----------
+    distance_matrix : np.ndarray shape (n, n) — from simulate()["distance_matrix"]
+    d               : int — target dimension (2 or 3)
+    tol             : float, optional — stress threshold for is_isometric (default 1e-6)
+
+    Returns dict with keys:
+      "coords"       np.ndarray[f64] shape (n, d) — recovered coordinates
+      "stress"       float — Kruskal's normalized stress-1 (0.0 = lossless)
+      "eigenvalues"  np.ndarray[f64] shape (d,) — top-d Gram matrix eigenvalues
+      "is_isometric" bool — True when stress < tol
+    """
+
+def pebble_game(coords: npt.NDArray[np.float64], d: SupportsIndex) -> PebbleGameResult:
+    """Run the Pebble Game algorithm — O(n^2), deterministic, no matrix rank needed.
+
+    Parameters
+    ----------
+    coords : np.ndarray shape (n, d) — node coordinates (only d=2 supported)
+    d      : int — must be 2
+
+    Returns dict with keys:
+      "labels"          np.ndarray[u8]  1=independent, 0=redundant
+      "accepted_edges"  list[(i,j)]
+      "n_nodes"         int
+      "d"               int
+    """

@@ -1,29 +1,32 @@
-"""Shared helpers for the trussel test suite."""
+"""Shared helpers, and the table of module functions that the boundary tests run over."""
 
 import os
+import re
 
 import numpy as np
 import pytest
 
-import trussel
-
-# The keys of a simulation result, in their insertion order.
-RESULT_KEYS = [
-    "labels",
-    "accepted_edges",
-    "distance_matrix",
-    "final_rank",
-    "max_rank",
-    "is_rigid",
-    "n_nodes",
-    "d",
-]
+# One row per module function: quick valid arguments, in parameter order. The boundary tests of
+# test_arguments.py run over this table, so a new function is tested there by adding its row.
+POINTS = np.array([[0.0, 0.0], [1.0, 0.0], [0.0, 1.0], [1.0, 1.0]])
+FUNCTIONS = {
+    "simulate": (POINTS, 2, None),
+    "gram_from_dist": (np.ones((4, 4)),),
+    "generate_training_batch": (2, 4, 2, 0),
+    "max_independent": (3, 2),
+    "reconstruct": (np.ones((4, 4)), 2, None),
+    "pebble_game": (POINTS, 2),
+}
 
 # AddressSanitizer aborts on an allocation it cannot serve instead of throwing std::bad_alloc.
 huge_allocation = pytest.mark.skipif(
-    os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1",
-    reason="the sanitizer runtime aborts on impossible allocations",
+    os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1", reason="the sanitizer aborts instead"
 )
+
+
+def raises(kind: type[BaseException], message: str):
+    """pytest.raises for exactly this type (or a subclass) and exactly this message."""
+    return pytest.raises(kind, match="^" + re.escape(message) + "$")
 
 
 def bits(values) -> np.ndarray:
@@ -31,23 +34,30 @@ def bits(values) -> np.ndarray:
     return np.ascontiguousarray(np.asarray(values, dtype=np.float64)).view(np.uint64)
 
 
+def assert_same(actual, expected, where="result") -> None:
+    """Equal structure, types and values; arrays and floats compared bit for bit."""
+    assert type(actual) is type(expected), where
+    if isinstance(actual, dict):
+        assert list(actual) == list(expected), where
+        for key in actual:
+            assert_same(actual[key], expected[key], f"{where}[{key!r}]")
+    elif isinstance(actual, list | tuple):
+        assert len(actual) == len(expected), where
+        for k, (a, b) in enumerate(zip(actual, expected)):
+            assert_same(a, b, f"{where}[{k}]")
+    elif isinstance(actual, np.ndarray):
+        assert (actual.dtype, actual.shape) == (expected.dtype, expected.shape), where
+        assert actual.tobytes() == expected.tobytes(), where
+    elif isinstance(actual, float):
+        assert bits(actual) == bits(expected), f"{where}: {actual!r} != {expected!r}"
+    else:
+        assert actual == expected, where
+
+
+def distances(points) -> np.ndarray:
+    points = np.asarray(points, dtype=np.float64)
+    return np.sqrt(((points[:, None, :] - points[None, :, :]) ** 2).sum(axis=-1))
+
+
 def assert_bits_equal(actual, expected) -> None:
-    actual_bits, expected_bits = bits(actual), bits(expected)
-    assert actual_bits.shape == expected_bits.shape
-    mismatches = np.flatnonzero(actual_bits.ravel() != expected_bits.ravel())
-    assert mismatches.size == 0, (
-        f"{mismatches.size} entries differ in their bits, first at flat index {mismatches[0]}: "
-        f"{np.ravel(actual)[mismatches[0]]!r} != {np.ravel(expected)[mismatches[0]]!r}"
-    )
-
-
-def panic_type() -> type[BaseException]:
-    """trussel's PanicException, obtained from a call that always fails inside its computation."""
-    with pytest.raises(BaseException) as info:
-        trussel.generate_training_batch(1, 0, 2, 0)
-    return info.type
-
-
-@pytest.fixture
-def points_2d() -> np.ndarray:
-    return np.array([[0.0, 0.0], [1.0, 0.0], [0.0, 1.0]])
+    assert_same(bits(actual), bits(expected))
