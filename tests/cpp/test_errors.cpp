@@ -1,10 +1,13 @@
-// Tests of the equality-check message and the overflow-checked sizes.
+// Tests of the checks that raise Panic: equality messages, overflow-checked sizes, the rank
+// bound beyond 64 bits and the node checks of the simulation.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 
 #include "common/edge.hpp"
-#include "common/errors.hpp"
+#include "rigidity/rigidity_row.hpp"
+#include "simulation/simulation.hpp"
 #include "test_util.hpp"
 
 namespace trussel {
@@ -12,28 +15,31 @@ namespace {
 
 constexpr std::uint64_t kInt64Max = (std::uint64_t{1} << 63) - 1;
 
-TEST(Errors, CheckEqGivesTheThreeLineMessage) {
-  EXPECT_NO_THROW(check_eq(7, 7, "unused"));
-  EXPECT_PANIC(check_eq(UINT64_MAX, 0, "sizes differ"),
-               "assertion `left == right` failed: sizes differ\n"
-               "  left: 18446744073709551615\n"
-               " right: 0");
-}
-
-TEST(Errors, SizesOverflowIntoCapacityOverflow) {
-  EXPECT_EQ(checked_bytes(UINT64_MAX, 0), 0u);
+TEST(Checks, SizesThatDoNotFitAreCapacityOverflows) {
   EXPECT_EQ(checked_bytes(kInt64Max / 8, 8), kInt64Max / 8 * 8);
   EXPECT_PANIC(checked_bytes(kInt64Max / 8 + 1, 8), "capacity overflow");
-  EXPECT_PANIC(checked_bytes(kInt64Max + 1, 1), "capacity overflow");
   EXPECT_EQ(checked_mul(UINT64_MAX / 3, 3), UINT64_MAX / 3 * 3);
-  EXPECT_EQ(checked_mul(0, UINT64_MAX), 0u);
   EXPECT_PANIC(checked_mul(UINT64_MAX / 3 + 1, 3), "capacity overflow");
-  // The even factor is halved before multiplying, so n = 2^32 still fits.
   for (std::uint64_t n = 0; n < 9; ++n) EXPECT_EQ(pair_count(n), n * (n - 1) / 2);
-  EXPECT_EQ(pair_count(std::uint64_t{1} << 32),
-            (std::uint64_t{1} << 31) * ((std::uint64_t{1} << 32) - 1));
+  // The even factor is halved before multiplying, so 2^32 nodes still fit.
+  EXPECT_EQ(pair_count(std::uint64_t{1} << 32), (std::uint64_t{1} << 31) * (UINT32_MAX + 0ull));
   EXPECT_PANIC(pair_count(std::uint64_t{1} << 33), "capacity overflow");
-  EXPECT_PANIC(pair_count(UINT64_MAX), "capacity overflow");
+  EXPECT_EQ(max_rank(UINT64_MAX / 3, 3), UINT64_MAX / 3 * 3 - 6);
+  EXPECT_PANIC(max_rank(std::uint64_t{1} << 63, 3), "capacity overflow");
+}
+
+TEST(Checks, NodesOfMixedDimensionsPanicInOrder) {
+  const std::string message =
+      "assertion `left == right` failed: Nodes must all have the same dimension\n  left: ";
+  const NodeList mixed = make_nodes({{0, 0}, {1, 0, 0}, {0, 1}});
+  EXPECT_PANIC(RigidityRow::make(mixed, 0, 1), message + "2\n right: 3");
+  EXPECT_PANIC(RigidityRow::make(mixed, 1, 0), message + "3\n right: 2");
+  EXPECT_PANIC(distance_matrix(mixed), message + "2\n right: 3");
+  EXPECT_THROW(RigidityRow::make(mixed, 0, 3), Panic);
+  EXPECT_PANIC(run_simulation({}, 5, 1e-9), "Node list must not be empty");
+  EXPECT_PANIC(run_simulation(make_nodes({{0, 0, 0, 0}}), 4, 1e-9),
+               "Only d=2 and d=3 are supported");
+  EXPECT_PANIC(run_simulation(mixed, 2, 1e-9), "All nodes must have dimension d=2");
 }
 
 }  // namespace

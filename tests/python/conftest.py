@@ -1,6 +1,5 @@
 """Shared helpers, and the table of module functions that the boundary tests run over."""
 
-import os
 import re
 
 import numpy as np
@@ -17,11 +16,6 @@ FUNCTIONS = {
     "reconstruct": (np.ones((4, 4)), 2, None),
     "pebble_game": (POINTS, 2),
 }
-
-# AddressSanitizer aborts on an allocation it cannot serve instead of throwing std::bad_alloc.
-huge_allocation = pytest.mark.skipif(
-    os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1", reason="the sanitizer aborts instead"
-)
 
 
 def raises(kind: type[BaseException], message: str):

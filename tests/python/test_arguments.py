@@ -18,11 +18,6 @@ def parameters(name: str) -> list[inspect.Parameter]:
     return list(inspect.signature(getattr(trussel, name)).parameters.values())
 
 
-def quoted(names: list[str]) -> str:
-    names = [f"'{name}'" for name in names]
-    return " and ".join(names) if len(names) < 3 else ", ".join(names[:-1]) + ", and " + names[-1]
-
-
 def replaced(values, position: int, value) -> list:
     return [value if k == position else v for k, v in enumerate(values)]
 
@@ -34,20 +29,20 @@ def test_binding(name):
     least, most = sum(p.default is p.empty for p in parameters(name)), len(names)
     assert_same(function(*values), function(**dict(zip(reversed(names), reversed(values)))))
     takes = f"{most}" if least == most else f"from {least} to {most}"
-    with raises(
-        TypeError, f"{name}() takes {takes} positional arguments but {most + 1} were given"
-    ):
+    message = f"{name}() takes {takes} positional arguments but {most + 1} were given"
+    with raises(TypeError, message):
         function(*values, None, bogus=1)  # the count comes before any keyword
-    # Keywords are taken in the order given.
     with raises(TypeError, f"{name}() got an unexpected keyword argument 'bogus'"):
-        function(values[0], bogus=1, **{names[0]: values[0]})
+        function(values[0], bogus=1, **{names[0]: values[0]})  # keywords are taken in order
     with raises(TypeError, f"{name}() got multiple values for argument '{names[0]}'"):
         function(values[0], **{names[0]: values[0]}, bogus=1)
     for given in range(least):
-        missing = names[given:least]
-        plural = "argument" if len(missing) == 1 else "arguments"
-        with raises(TypeError, f"{name}() missing {len(missing)} required positional {plural}: "
-                    + quoted(missing)):  # fmt: skip
+        missing = [f"'{p}'" for p in names[given:least]]
+        listed = ", ".join(missing[:-1]) + ("," if len(missing) > 2 else "") + " and " + missing[-1]
+        count = f"{len(missing)} required positional argument" + "s"[: len(missing) > 1]
+        with raises(
+            TypeError, f"{name}() missing {count}: {missing[0] if len(missing) == 1 else listed}"
+        ):
             function(*values[:given])
 
 
@@ -69,10 +64,10 @@ def test_conversion(name):
         prefix = f"argument '{parameter}': "
         if parameter in ARRAYS:
             for value in NOT_ARRAYS:  # reported before the bad later arguments
-                expected = (
+                message = (
                     f"'{type(value).__qualname__}' object cannot be converted to 'PyArray<T, D>'"
                 )
-                with raises(TypeError, prefix + expected) as info:
+                with raises(TypeError, prefix + message) as info:
                     function(*replaced(["bad"] * len(values), k, value))
                 assert info.value.__cause__ is None
         elif parameter in FLOATS:
@@ -83,11 +78,10 @@ def test_conversion(name):
             for value in (None, 1, True, np.float32(0.25), np.int64(2)):
                 call(value)
         else:
-            with raises(TypeError, prefix + "'float' object cannot be interpreted as an integer"):
+            message = prefix + "'float' object cannot be interpreted as an integer"
+            with raises(TypeError, message):
                 call(2.5)
-            with pytest.raises(TypeError, match="^" + prefix):
-                call("2")
-            for value in (-1, 2**64, -(2**70)):
+            for value in (-1, 2**64):
                 with pytest.raises(OverflowError, match="^(?!argument)"):
                     call(value)
             # Only an exactly-TypeError is renamed, keeping its cause; others pass unchanged.
@@ -99,8 +93,7 @@ def test_conversion(name):
             for error in (ValueError("no index"), type("Sub", (TypeError,), {})("special")):
                 with raises(type(error), str(error)):
                     call(Index(error))
-            assert_same(call(Index(values[k])), call(type("Int", (int,), {})(values[k])))
-            assert_same(call(np.int64(values[k])), call(values[k]))
+            assert_same(call(Index(values[k])), call(np.int64(values[k])))
 
 
 def arrays_in(result) -> list:
@@ -117,26 +110,28 @@ def test_layouts_and_results(name):
     inputs = [k for k, p in enumerate(parameters(name)) if p.name in ARRAYS]
     for k in inputs:
         values[k] = np.random.default_rng(k).random(values[k].shape) * 3.0
-    expected = function(*values)
+        values[k].flags.writeable = False  # accepted
+    saved, expected = [np.copy(v) for v in values], function(*values)
     for k in inputs:
         base = values[k]
         padded = np.full((2 * base.shape[0], 3 * base.shape[1]), np.nan)
         padded[::2, ::3] = base
-        read_only = base.copy()
-        read_only.flags.writeable = False
         unaligned = np.frombuffer(b"\0" + base.tobytes(), offset=1).reshape(base.shape)
-        flipped = base[::-1, ::-1].copy()[::-1, ::-1]
         subclass = base.view(type("Sub", (np.ndarray,), {}))
-        for variant in (np.asfortranarray(base), padded[::2, ::3], flipped, unaligned, subclass):
+        for variant in (
+            np.asfortranarray(base),
+            padded[::2, ::3],
+            base[::-1].copy()[::-1],
+            unaligned,
+            subclass,
+        ):
             assert_same(function(*replaced(values, k, variant)), expected)
-        assert_same(function(*replaced(values, k, read_only)), expected)
-        assert_same(base, read_only)  # the input is left alone
     # Every result array is new, writeable, C-ordered and shares memory with nothing else.
     first, second = arrays_in(function(*values)), arrays_in(function(*values))
     assert first or name == "max_independent"
     for a, array in enumerate(first):
         assert array.flags.writeable and array.flags.c_contiguous
-        others = first[a + 1 :] + second + [values[k] for k in inputs]
-        assert not any(np.shares_memory(array, other) for other in others)
+        assert not any(np.shares_memory(array, other) for other in first[a + 1 :] + second + values)
         array[...] = 7
     assert_same(function(*values), expected)
+    assert_same([np.copy(v) for v in values], saved)  # the inputs are left alone
