@@ -1,11 +1,12 @@
-// Tests of the checks that raise Panic: equality messages, overflow-checked sizes, the rank
-// bound beyond 64 bits and the node checks of the simulation.
+// Tests of the checks that raise Panic: overflow-checked sizes, the rank bound beyond 64 bits,
+// and the dimension and length checks behind the equality-check message.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 
 #include "common/edge.hpp"
+#include "rank/incremental_rank_checker.hpp"
 #include "rigidity/rigidity_row.hpp"
 #include "simulation/simulation.hpp"
 #include "test_util.hpp"
@@ -40,6 +41,9 @@ TEST(Checks, NodesOfMixedDimensionsPanicInOrder) {
   EXPECT_PANIC(run_simulation(make_nodes({{0, 0, 0, 0}}), 4, 1e-9),
                "Only d=2 and d=3 are supported");
   EXPECT_PANIC(run_simulation(mixed, 2, 1e-9), "All nodes must have dimension d=2");
+  EXPECT_PANIC(IncrementalRankChecker::make(2, 0.0).add_row({1.0}),
+               "assertion `left == right` failed: Row length 1 does not match ncols 2\n"
+               "  left: 1\n right: 2");
 }
 
 }  // namespace

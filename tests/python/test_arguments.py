@@ -40,9 +40,8 @@ def test_binding(name):
         missing = [f"'{p}'" for p in names[given:least]]
         listed = ", ".join(missing[:-1]) + ("," if len(missing) > 2 else "") + " and " + missing[-1]
         count = f"{len(missing)} required positional argument" + "s"[: len(missing) > 1]
-        with raises(
-            TypeError, f"{name}() missing {count}: {missing[0] if len(missing) == 1 else listed}"
-        ):
+        message = f"{name}() missing {count}: {missing[0] if len(missing) == 1 else listed}"
+        with raises(TypeError, message):
             function(*values[:given])
 
 
@@ -64,10 +63,9 @@ def test_conversion(name):
         prefix = f"argument '{parameter}': "
         if parameter in ARRAYS:
             for value in NOT_ARRAYS:  # reported before the bad later arguments
-                message = (
-                    f"'{type(value).__qualname__}' object cannot be converted to 'PyArray<T, D>'"
-                )
-                with raises(TypeError, prefix + message) as info:
+                kind = type(value).__qualname__
+                message = f"{prefix}'{kind}' object cannot be converted to 'PyArray<T, D>'"
+                with raises(TypeError, message) as info:
                     function(*replaced(["bad"] * len(values), k, value))
                 assert info.value.__cause__ is None
         elif parameter in FLOATS:
@@ -78,8 +76,7 @@ def test_conversion(name):
             for value in (None, 1, True, np.float32(0.25), np.int64(2)):
                 call(value)
         else:
-            message = prefix + "'float' object cannot be interpreted as an integer"
-            with raises(TypeError, message):
+            with raises(TypeError, prefix + "'float' object cannot be interpreted as an integer"):
                 call(2.5)
             for value in (-1, 2**64):
                 with pytest.raises(OverflowError, match="^(?!argument)"):
@@ -118,13 +115,8 @@ def test_layouts_and_results(name):
         padded[::2, ::3] = base
         unaligned = np.frombuffer(b"\0" + base.tobytes(), offset=1).reshape(base.shape)
         subclass = base.view(type("Sub", (np.ndarray,), {}))
-        for variant in (
-            np.asfortranarray(base),
-            padded[::2, ::3],
-            base[::-1].copy()[::-1],
-            unaligned,
-            subclass,
-        ):
+        flipped = base[::-1].copy()[::-1]
+        for variant in (np.asfortranarray(base), padded[::2, ::3], flipped, unaligned, subclass):
             assert_same(function(*replaced(values, k, variant)), expected)
     # Every result array is new, writeable, C-ordered and shares memory with nothing else.
     first, second = arrays_in(function(*values)), arrays_in(function(*values))
