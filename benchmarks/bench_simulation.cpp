@@ -78,9 +78,8 @@ void run_case(std::uint64_t n, std::uint64_t d, bool collinear) {
   std::printf("%5llu %2llu %4s %9llu %9llu %10.1f%2s %14.1f %12.1f %6llu %016llx\n",
               static_cast<unsigned long long>(n), static_cast<unsigned long long>(d),
               collinear ? "yes" : "no", static_cast<unsigned long long>(bound),
-              static_cast<unsigned long long>(trussel::candidate_count(n)), fast,
-              fast_ok ? "" : " *", slow, simulate_path,
-              static_cast<unsigned long long>(labelling.final_rank),
+              static_cast<unsigned long long>(trussel::pair_count(n)), fast, fast_ok ? "" : " *",
+              slow, simulate_path, static_cast<unsigned long long>(labelling.final_rank),
               static_cast<unsigned long long>(label_hash(labelling.labels)));
   std::fflush(stdout);
 }
