@@ -23,16 +23,19 @@ inline NodeList make_nodes(const std::vector<std::vector<double>>& points) {
   return nodes;
 }
 
+/// The message of the Panic that `run` throws, or "no Panic".
+template <class Run>
+std::string panic_message(const Run& run) {
+  try {
+    run();
+  } catch (const Panic& e) {
+    return e.what();
+  }
+  return "no Panic";
+}
+
 }  // namespace trussel
 
 /// Expects `statement` to throw Panic with exactly `message`.
-#define EXPECT_PANIC(statement, message)            \
-  EXPECT_EQ(([&]() -> std::string {                 \
-              try {                                 \
-                static_cast<void>(statement);       \
-              } catch (const ::trussel::Panic& e) { \
-                return e.what();                    \
-              }                                     \
-              return "no Panic";                    \
-            }()),                                   \
-            message)
+#define EXPECT_PANIC(statement, message) \
+  EXPECT_EQ(::trussel::panic_message([&] { static_cast<void>(statement); }), message)

@@ -20,11 +20,8 @@ def transcription(coords: np.ndarray, d: int, tol: float) -> dict:
     labels, accepted, basis, pivots, done = [], [], [], [], False
     with np.errstate(all="ignore"):
         for i, j in combinations(range(n), 2):
-            row = np.zeros(n * d)
-            row[i * d : i * d + d], row[j * d : j * d + d] = (
-                coords[i] - coords[j],
-                coords[j] - coords[i],
-            )
+            delta, row = coords[i] - coords[j], np.zeros(n * d)
+            row[i * d : i * d + d], row[j * d : j * d + d] = delta, -delta
             for k, q in enumerate(pivots):
                 if not done and abs(row[q]) > tol:
                     row = row - row[q] * basis[k]
