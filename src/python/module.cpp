@@ -94,8 +94,8 @@ PyObject* init_module() noexcept {
     std::int64_t expected = -1;
     if (id != 0 || (!owning_interpreter.compare_exchange_strong(expected, id) && expected != id)) {
       PyErr_SetString(PyExc_ImportError,
-                      "trussel does not support subinterpreters: it can only be imported by "
-                      "the interpreter that imported it first");
+                      "trussel does not support subinterpreters: only the main interpreter "
+                      "can import it");
       throw ErrorAlreadySet{};
     }
     if (module_object != nullptr) return PyRef::borrow(module_object);
