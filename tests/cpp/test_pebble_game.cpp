@@ -1,6 +1,8 @@
-// Tests of the pebble search against a recursive transcription, and of the game's early stop.
+// Tests of the pebble search against a recursive transcription, its undo, and the game's early
+// stop.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -56,6 +58,7 @@ TEST(PebbleSearch, MatchesRecursiveSearchOnRandomGraphs) {
       std::vector<bool> reference_visited(n, false);
       MoveLog log;
       MoveLog reference_log;
+      const PebbleGameState before = state;
       const bool success = find_pebble(start, visited, state, log);
       ASSERT_EQ(success, recursive_find(start, reference_visited, reference, reference_log));
       ASSERT_EQ(log, reference_log);
@@ -63,6 +66,16 @@ TEST(PebbleSearch, MatchesRecursiveSearchOnRandomGraphs) {
       ASSERT_EQ(state.out_edges, reference.out_edges);
       for (std::uint64_t x = 0; x < n; ++x) ASSERT_EQ(visited.contains(x), reference_visited[x]);
       found += success ? 1 : 0;
+      // Undoing restores the counts and every bar's direction (turned-back bars go last).
+      PebbleGameState undone = state;
+      undo_moves(log, undone);
+      ASSERT_EQ(undone.pebbles, before.pebbles);
+      for (std::uint64_t x = 0; x < n; ++x) {
+        std::vector<std::uint64_t> now = undone.out_edges[x], then = before.out_edges[x];
+        std::sort(now.begin(), now.end());
+        std::sort(then.begin(), then.end());
+        ASSERT_EQ(now, then) << x;
+      }
     }
   }
   EXPECT_GT(found, 1000);
