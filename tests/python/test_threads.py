@@ -4,8 +4,9 @@ No test here depends on timing. The switch interval is made so long that no thre
 to hand the interpreter lock over; a call then runs on a worker thread that holds the lock until
 the call itself releases it. So this thread can run while the worker is inside the call only if
 the call released the lock: it holds the lock then, and the worker cannot return from the call
-without it. Whether the operating system schedules this thread before a releasing call ends is
-not certain, so a release that went unseen skips the test instead of failing it."""
+without it; running then, it also overwrites the call's array arguments. Whether the operating
+system schedules this thread before a releasing call ends is not certain: the call is made up to
+three times, and a release still unseen skips the test instead of failing it."""
 
 import sys
 import threading
