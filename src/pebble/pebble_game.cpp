@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace trussel {
 
@@ -195,6 +196,7 @@ PebbleGameResult play_pebble_game(std::uint64_t n, PebbleGameMode mode) {
         result.labels[label] = 1;
         result.accepted_edges.push_back({u, v});
       }
+      poll_interrupt(log.size() + 1);
     }
   }
   return result;
