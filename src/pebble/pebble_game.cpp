@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace trussel {
 
@@ -188,6 +189,7 @@ PebbleGameResult play_pebble_game(std::uint64_t n, PebbleGameMode mode) {
         result.labels[label] = 1;
         result.accepted_edges.push_back({u, v});
       }
+      poll_interrupt(log.size() + 1);
     }
   }
   return result;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 
 namespace trussel::py {
 
@@ -18,13 +19,16 @@ PyObject* panic_exception_type() noexcept;
 void raise_panic(const char* message) noexcept;
 
 /// Runs `body` (which returns a PyRef) and turns every C++ exception into a Python exception:
-/// ValueError -> ValueError, Panic and other std::exception -> PanicException, bad_alloc ->
-/// MemoryError. Returns the new reference, or NULL with an exception set.
+/// ValueError -> ValueError, Interrupted -> the pending exception, Panic and other std::exception
+/// -> PanicException, bad_alloc -> MemoryError. Returns the new reference, or NULL with an
+/// exception set.
 template <class Body>
 PyObject* guarded(Body&& body) noexcept {
   try {
     return body().release();
   } catch (const ErrorAlreadySet&) {
+  } catch (const Interrupted&) {  // a signal handler raised: its exception is pending
+    if (PyErr_Occurred() == nullptr) raise_panic("computation interrupted");
   } catch (const ValueError& e) {
     PyErr_SetString(PyExc_ValueError, e.what());
   } catch (const Panic& e) {

@@ -9,6 +9,7 @@
 #include "pebble/pebble_game.hpp"
 #include "python/args.hpp"
 #include "python/exceptions.hpp"
+#include "python/interrupts.hpp"
 #include "python/numpy_api.hpp"
 #include "python/results.hpp"
 #include "reconstruct/classical_mds.hpp"
@@ -58,11 +59,11 @@ PyObject* py_simulate(PyObject* /*module*/, PyObject* args, PyObject* kwargs) no
 
     std::optional<Labelling> labelling;
     {
-      GilRelease unlocked;
+      InterruptibleRelease unlocked;
       labelling = run_fast_path(nodes, d, tol, bound);
     }
     if (!labelling) {
-      GilRelease unlocked;
+      InterruptibleRelease unlocked;
       labelling = label_edge_by_edge(nodes, d, tol, bound);
     }
     return make_result_dict(n, d, std::move(labelling->accepted_edges),
@@ -97,7 +98,7 @@ PyObject* py_generate_training_batch(PyObject* /*module*/, PyObject* args,
 
     std::vector<SimulationResult> results;
     {
-      GilRelease unlocked;
+      InterruptibleRelease unlocked;
       results = run_training_batch(n_graphs, n_nodes, d, seed);
     }
     PyRef list = check_new(PyList_New(0));
@@ -134,7 +135,7 @@ PyObject* py_reconstruct_coords(PyObject* /*module*/, PyObject* args, PyObject* 
     FloatMatrix distances = matrix.copy();
     Reconstruction result;
     {
-      GilRelease unlocked;
+      InterruptibleRelease unlocked;
       result = reconstruct_coords(distances, d);  // Panic
     }
     const double stress = result.stress;
@@ -160,7 +161,7 @@ PyObject* py_pebble_game(PyObject* /*module*/, PyObject* args, PyObject* kwargs)
     check_pebble_game_size(n);  // Panic "capacity overflow"
     PebbleGameResult result;
     {
-      GilRelease unlocked;
+      InterruptibleRelease unlocked;
       result = play_pebble_game(n);
     }
     PyRef dict = check_new(PyDict_New());

@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "reconstruct/double_centering.hpp"
 #include "reconstruct/jacobi.hpp"
 
@@ -35,6 +36,7 @@ double kruskal_stress(const FloatMatrix& distances, const FloatMatrix& coords) {
       num += error * error;
       den += given * given;
     }
+    poll_interrupt(4 * (n - i));
   }
   // A NaN denominator is not below the floor: the stress is then NaN.
   if (den < kStressDenominatorFloor) return 0.0;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/interrupt.hpp"
 #include "common/matrix.hpp"
 
 namespace trussel {
@@ -31,6 +32,7 @@ FloatMatrix double_center(std::uint64_t n, Read&& read) {
       sum += square;
     }
     row_means[static_cast<std::size_t>(i)] = w * sum;
+    poll_interrupt(2 * n);
   }
   double total = -0.0;
   for (const double r : row_means) total += r;
@@ -42,6 +44,7 @@ FloatMatrix double_center(std::uint64_t n, Read&& read) {
       // The column term is the mean of row j: equal to the column mean for symmetric input.
       out[j] = (grand_mean + ((out[j] - ri) - row_means[static_cast<std::size_t>(j)])) * -0.5;
     }
+    poll_interrupt(4 * n);
   }
   return gram;
 }

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <optional>
 
+#include "common/interrupt.hpp"
+
 namespace trussel {
 namespace {
 
@@ -40,7 +42,10 @@ class RowMaxima {
       : n_(a.rows()),
         best_(static_cast<std::size_t>(n_), 0.0),
         column_(static_cast<std::size_t>(n_), n_) {
-    for (std::uint64_t i = 0; i < n_; ++i) rescan(a, i);
+    for (std::uint64_t i = 0; i < n_; ++i) {
+      rescan(a, i);
+      poll_interrupt(n_ - i);
+    }
   }
 
   Pivot pivot() const {
@@ -199,6 +204,7 @@ EigenDecomposition jacobi_eigen(const FloatMatrix& m, const JacobiOptions& optio
     accumulate(v, p, q, c, s);
     if (tracked) maxima->update(a, p, q);
     ++rotations;
+    poll_interrupt(8 * n);
   }
 
   std::vector<EigenRecord> records;
@@ -216,6 +222,7 @@ EigenDecomposition jacobi_eigen(const FloatMatrix& m, const JacobiOptions& optio
     double* target = result.vectors.row(i);
     for (std::uint64_t j = 0; j < n; ++j)
       target[j] = source[records[static_cast<std::size_t>(j)].index];
+    poll_interrupt(n);
   }
   return result;
 }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "rank/incremental_rank_checker.hpp"
 #include "rigidity/rigidity_row.hpp"
 #include "simulation/simulation.hpp"
@@ -37,6 +38,7 @@ std::optional<Labelling> run_fast_path(const NodeList& nodes, std::uint64_t d, d
     // The answers are not needed: the rank reaches max_rank after k rows only if each raised it.
     static_cast<void>(checker.add_row(std::move(row.values)));
     candidate = next_candidate(candidate, n);
+    poll_interrupt(ncols * (checker.rank() + 1));
   }
   if (checker.rank() != max_rank) return std::nullopt;
   result.final_rank = max_rank;

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "common/errors.hpp"
+#include "common/interrupt.hpp"
 #include "rank/incremental_rank_checker.hpp"
 #include "rigidity/rigidity_row.hpp"
 
@@ -46,6 +47,7 @@ FloatMatrix distance_matrix(const NodeList& nodes) {
       }
       result.at(i, j) = std::sqrt(sum);
     }
+    poll_interrupt(n * (d + 1));
   }
   return result;
 }
@@ -78,6 +80,7 @@ Labelling label_edge_by_edge(const NodeList& nodes, std::uint64_t d, double tol,
       result.labels[static_cast<std::size_t>(position)] = 1;
       result.accepted_edges.push_back(candidate);
     }
+    poll_interrupt(ncols * (checker.rank() + 1));
     // Tested after every candidate, accepted or not, and only for equality.
     if (checker.rank() == max_rank) {
       ++position;

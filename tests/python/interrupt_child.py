@@ -1,0 +1,72 @@
+"""Sends SIGINT to this process while one long trussel call computes; prints what happened.
+
+Usage: python interrupt_child.py FUNCTION  (simulate, generate_training_batch, reconstruct)
+Prints one JSON line: {"inside": true, "seconds": t} when the call itself ended with
+KeyboardInterrupt t seconds after the signal, {"inside": false} when the interrupt came before
+the call started (the child retries a few times first), {"finished": true} when the call returned.
+"""
+
+import json
+import os
+import signal
+import sys
+import threading
+import time
+
+import numpy as np
+
+import trussel
+
+ARGUMENTS = {
+    "simulate": lambda: (np.random.default_rng(0).random((2500, 2)), 2),
+    "generate_training_batch": lambda: (100_000, 200, 3, 0),
+    "reconstruct": lambda: (np.random.default_rng(0).random((5000, 5000)), 2),
+}
+
+
+def attempt(name):
+    function = getattr(trussel, name)
+    arguments = ARGUMENTS[name]()
+    entered = threading.Event()
+    seen = {}
+
+    def profile(frame, event, arg):
+        if arg is function and event == "c_call":
+            entered.set()
+        elif arg is function and event == "c_exception":
+            seen["inside"] = time.perf_counter()
+
+    def interrupter():
+        entered.wait()
+        # This thread runs only once the caller lets go of the interpreter lock, which the call
+        # does when it starts computing.
+        seen["sent"] = time.perf_counter()
+        os.kill(os.getpid(), signal.SIGINT)
+
+    thread = threading.Thread(target=interrupter)
+    thread.start()
+    sys.setprofile(profile)
+    try:
+        function(*arguments)
+    except KeyboardInterrupt:
+        pass
+    else:
+        return {"finished": True}
+    finally:
+        sys.setprofile(None)
+        thread.join()
+    if "inside" not in seen:
+        return {"inside": False}
+    return {"inside": True, "seconds": seen["inside"] - seen["sent"]}
+
+
+def main(name):
+    for _ in range(5):
+        result = attempt(name)
+        if result.get("inside") is not False:
+            break
+    print(json.dumps(result))
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
