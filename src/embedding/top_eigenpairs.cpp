@@ -45,11 +45,13 @@ Block new_block(std::size_t n) {
 
 using ProductKernel = void (*)(const double*, std::size_t, const double*, double*) noexcept;
 
-// y = A x for the row-major n x n A and the n x kWidth block x: y[i][c] is the sum over
-// j = 0 .. n-1, in this order and from -0.0, of A[i][j] * x[j][c], each product rounded before
-// it is added. The vectors of the block are independent, so the loop over c vectorises.
-void multiply_plain(const double* a, std::size_t n, const double* x, double* y) noexcept {
-  for (std::size_t i = 0; i < n; ++i) {
+// Rows [first, n) of y = A x for the row-major n x n A and the n x kWidth block x: y[i][c] is
+// the sum over j = 0 .. n-1, in this order and from -0.0, of A[i][j] * x[j][c], each product
+// rounded before it is added. The vectors of the block are independent, so the loop over c
+// vectorises.
+void multiply_rows(const double* a, std::size_t n, const double* x, double* y,
+                   std::size_t first) noexcept {
+  for (std::size_t i = first; i < n; ++i) {
     const double* row = a + i * n;
     double sum[kWidth];
     for (double& s : sum) s = -0.0;
@@ -63,6 +65,10 @@ void multiply_plain(const double* a, std::size_t n, const double* x, double* y) 
     }
     for (std::size_t c = 0; c < kWidth; ++c) y[i * kWidth + c] = sum[c];
   }
+}
+
+void multiply_plain(const double* a, std::size_t n, const double* x, double* y) noexcept {
+  multiply_rows(a, n, x, y, 0);
 }
 
 #if TRUSSEL_EIGEN_AVX2
@@ -106,7 +112,7 @@ __attribute__((target("avx2"))) void multiply_avx2(const double* a, std::size_t 
     _mm256_storeu_pd(out + 24, s30);
     _mm256_storeu_pd(out + 28, s31);
   }
-  if (i < n) multiply_plain(a + i * n, n, x, y + i * kWidth);
+  multiply_rows(a, n, x, y, i);
 }
 #endif
 
@@ -252,6 +258,7 @@ std::vector<double> column_norms(const Block& z, std::size_t n) {
 // The Krylov basis Q (blocks of orthonormal vectors), W = A Q block by block, and the projected
 // matrix T = Q^T A Q, of which the leading m x m part is in use.
 struct KrylovState {
+  ProductKernel multiply = multiply_plain;
   std::vector<Block> q;
   std::vector<Block> w;
   FloatMatrix t{kMaxBlocks * kWidth, kMaxBlocks* kWidth};
@@ -265,7 +272,7 @@ struct KrylovState {
 void append_block(KrylovState& s, const FloatMatrix& a, Block z) {
   const std::size_t n = static_cast<std::size_t>(a.rows());
   Block w = new_block(n);
-  product_kernel()(a.row(0), n, z.data(), w.data());
+  s.multiply(a.row(0), n, z.data(), w.data());
   ++s.products;
   s.q.push_back(std::move(z));
   s.w.push_back(std::move(w));
@@ -371,10 +378,13 @@ TopEigenpairs dense_top(const FloatMatrix& a, std::uint64_t count) {
   return result;
 }
 
-TopEigenpairs krylov_top(const FloatMatrix& a, std::uint64_t count, std::uint64_t product_limit) {
+TopEigenpairs krylov_top(const FloatMatrix& a, std::uint64_t count,
+                         const TopEigenOptions& options) {
   const std::size_t n = static_cast<std::size_t>(a.rows());
   const std::size_t wanted = static_cast<std::size_t>(count);
+  const std::uint64_t product_limit = options.product_limit;
   KrylovState s;
+  if (!options.portable_product) s.multiply = product_kernel();
   // Block Krylov iteration from a fixed pseudo-random block.
   std::uint64_t stream = 0;
   Block z = new_block(n);
@@ -549,7 +559,7 @@ TopEigenpairs top_eigenpairs(const FloatMatrix& a, std::uint64_t count,
         "top_eigenpairs needs 1 <= count <= 6 and count <= n");
   // The Krylov basis, plus one block, must fit in the space with room to spare.
   if (n <= options.dense_limit || n < (kMaxBlocks + 2) * kWidth) return dense_top(a, count);
-  return krylov_top(a, count, options.product_limit);
+  return krylov_top(a, count, options);
 }
 
 }  // namespace trussel

@@ -41,10 +41,13 @@ struct TopEigenpairs {
   std::uint64_t products = 0;  // matrix-block products used; 0 on the dense path
 };
 
-/// Test hooks: where the dense path ends and how many products are allowed.
+/// Test hooks: where the dense path ends, how many products are allowed, and whether the
+/// matrix-block product must use the portable loop even where the AVX2 one is available (both
+/// give the same bits).
 struct TopEigenOptions {
   std::uint64_t dense_limit = kDenseEigenLimit;
   std::uint64_t product_limit = kEigenProductLimit;
+  bool portable_product = false;
 };
 
 /// The `count` top eigenpairs of the symmetric, finite n x n `a`. For n <= dense_limit (or too
