@@ -396,24 +396,23 @@ TopEigenpairs krylov_top(const FloatMatrix& a, std::uint64_t count,
   append_block(s, a, std::move(z));
 
   for (;;) {
-    // Rayleigh-Ritz on the whole basis.
+    // Rayleigh-Ritz on the whole basis: the Ritz vectors u = Q y of the kWidth largest Ritz
+    // values and their residuals r = A u - theta u = W y - theta Q y.
     SymmetricEigen ritz = symmetric_eigen(leading(s.t, s.size()));
     double scale = 0.0;
     for (const double theta : ritz.values) scale = std::max(scale, std::fabs(theta));
-    const std::vector<Block> u = combine(s.q, ritz.vectors, wanted, n);
-    const std::vector<Block> au = combine(s.w, ritz.vectors, wanted, n);
-    bool converged = s.q.size() >= 2;
-    for (std::size_t k = 0; k < wanted && converged; ++k) {
-      // |A u - theta u|, summed over the rows in order.
-      double sum = -0.0;
-      const double theta = ritz.values[k];
-      for (std::size_t i = 0; i < n; ++i) {
-        const std::size_t at = i * kWidth + k;
-        const double product = theta * u[0][at];
-        const double r = au[0][at] - product;
-        sum = sum + r * r;
+    const Block u = std::move(combine(s.q, ritz.vectors, kWidth, n)[0]);
+    z = std::move(combine(s.w, ritz.vectors, kWidth, n)[0]);
+    for (std::size_t i = 0; i < n; ++i) {
+      for (std::size_t k = 0; k < kWidth; ++k) {
+        const double product = ritz.values[k] * u[i * kWidth + k];
+        z[i * kWidth + k] = z[i * kWidth + k] - product;
       }
-      converged = std::sqrt(sum) <= kEigenResidualTolerance * scale;
+    }
+    const std::vector<double> residuals = column_norms(z, n);
+    bool converged = s.q.size() >= 2;
+    for (std::size_t k = 0; k < wanted; ++k) {
+      converged = converged && residuals[k] <= kEigenResidualTolerance * scale;
     }
     if (converged) {
       TopEigenpairs result;
@@ -421,7 +420,7 @@ TopEigenpairs krylov_top(const FloatMatrix& a, std::uint64_t count,
                            ritz.values.begin() + static_cast<std::ptrdiff_t>(wanted));
       result.vectors = FloatMatrix(n, count);
       for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t k = 0; k < wanted; ++k) result.vectors.at(i, k) = u[0][i * kWidth + k];
+        for (std::size_t k = 0; k < wanted; ++k) result.vectors.at(i, k) = u[i * kWidth + k];
       }
       normalize_columns(result.vectors);
       result.products = s.products;
@@ -431,14 +430,15 @@ TopEigenpairs krylov_top(const FloatMatrix& a, std::uint64_t count,
       panic("The eigensolver did not converge within " + std::to_string(product_limit) +
             " matrix products");
     }
-    // The next Krylov block: A times the last block, orthogonalised twice against the basis
-    // before a restart may replace it (the kept Ritz vectors lie in the old basis' span).
-    z = s.w.back();
-    const std::vector<double> raw = column_norms(z, n);
+    // The next block continues the Krylov space from the residuals (in exact arithmetic they
+    // span the same directions as A times the last block, projected). Unlike A times the last
+    // block they also carry the Ritz vectors' errors along eigenvectors that a restart dropped,
+    // so that those errors can still be removed. Orthogonalised twice against the basis before
+    // a restart replaces it (the kept Ritz vectors lie in the old basis' span).
     project_block(s.q, z, n);
     project_block(s.q, z, n);
     if (s.q.size() == kMaxBlocks) restart(s, ritz, n);
-    orthonormalize(s.q, z, raw, stream, n);
+    orthonormalize(s.q, z, residuals, stream, n);
     append_block(s, a, std::move(z));
   }
 }

@@ -30,7 +30,7 @@ inline constexpr std::uint64_t kDenseEigenLimit = 64;
 /// A Ritz pair is converged when its residual norm is at most this times the spectral scale.
 inline constexpr double kEigenResidualTolerance = 1e-12;
 /// The iteration fails (Panic) after this many matrix-block products.
-inline constexpr std::uint64_t kEigenProductLimit = 20000;
+inline constexpr std::uint64_t kEigenProductLimit = 3000;
 
 /// The `count` largest eigenvalues (algebraically, descending) and unit eigenvectors (n x count,
 /// column j for values[j]), each vector's sign fixed so that its entry of largest magnitude (the
@@ -52,15 +52,18 @@ struct TopEigenOptions {
 
 /// The `count` top eigenpairs of the symmetric, finite n x n `a`. For n <= dense_limit (or too
 /// small for the Krylov basis) by symmetric_eigen; otherwise by thick-restarted block Krylov
-/// iteration: blocks of kEigenBlockWidth vectors from a fixed pseudo-random start, each new block
-/// the product of the matrix with the last one, orthogonalised twice against the basis (classical
-/// Gram-Schmidt) and within itself, Rayleigh-Ritz by symmetric_eigen after every block, and a
-/// restart that keeps the best Ritz vectors when the basis is full. It stops once every one of the
-/// `count` top Ritz pairs (theta, u) has |A u - theta u| <= kEigenResidualTolerance * the largest
-/// |Ritz value| and the basis has at least two blocks. Every sum has a fixed order, so results
-/// are the same to the last bit on every machine. Requires 1 <= count <= kEigenBlockWidth - 2
-/// and count <= n (Panic otherwise); throws Panic "The eigensolver did not converge within <k>
-/// matrix products" at the product limit.
+/// iteration: blocks of kEigenBlockWidth vectors from a fixed pseudo-random start (splitmix64 of
+/// the vector and row numbers); Rayleigh-Ritz by symmetric_eigen after every block; the next
+/// block made of the residuals A u - theta u of the kEigenBlockWidth largest Ritz pairs,
+/// orthogonalised twice against the basis (classical Gram-Schmidt) and within itself, then
+/// multiplied by A; when the basis holds 48 vectors, a restart keeps the Ritz vectors of the 24
+/// largest Ritz values. It stops once each of the `count` top Ritz pairs has
+/// |A u - theta u| <= kEigenResidualTolerance * (the largest |Ritz value|) and the basis has at
+/// least two blocks. Every sum has a fixed order, so results are the same to the last bit on every
+/// machine. Convergence is slow only when more than a block's worth of top eigenvalues crowd
+/// together far closer than the spread of the rest of the spectrum. Requires
+/// 1 <= count <= kEigenBlockWidth - 2 and count <= n (Panic otherwise); throws Panic "The
+/// eigensolver did not converge within <k> matrix products" at the product limit.
 TopEigenpairs top_eigenpairs(const FloatMatrix& a, std::uint64_t count);
 
 /// top_eigenpairs with explicit options (for tests).

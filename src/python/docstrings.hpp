@@ -128,7 +128,7 @@ inline constexpr const char kMdsDoc[] =
     "the same to the last bit on every machine. It stops when every residual |G\u00b7v \u2212 "
     "\u03bb\u00b7v|\n"
     "is at most 1e-12 times the largest |Ritz value|, and raises PanicException if that takes\n"
-    "more than 20000 block products. Each eigenvector's entry of largest magnitude (the first\n"
+    "more than 3000 block products. Each eigenvector's entry of largest magnitude (the first\n"
     "on ties) is positive. Negative eigenvalues give zero coordinates, as in reconstruct().\n"
     "A NaN or infinite Gram matrix entry gives NaN coordinates, eigenvalues and stress.";
 

@@ -58,6 +58,12 @@ def test_non_euclidean_input_converges_and_clips_negative_eigenvalues():
     result = trussel.mds(noisy, 3)
     np.testing.assert_allclose(result["eigenvalues"], top_eigenvalues(noisy, 3), rtol=1e-9)
     assert result["stress"] > 0.1 and result["is_isometric"] is False
+    # A regular simplex perturbed by 1e-9: every eigenvalue but the centring's zero lies within
+    # about 1e-8 of 0.5, and the top three are about 1e-10 apart.
+    simplex = 1.0 - np.eye(350) + 1e-9 * (noisy - 1.0)
+    result = trussel.mds(simplex, 3)
+    gaps = np.abs(result["eigenvalues"] - top_eigenvalues(simplex, 3))
+    assert gaps.max() < 1e-14
     # One positive eigenvalue, the zero of the centring, then a negative one.
     small = np.array([[0, 0, 0, 2], [0, 0, 2, 3], [0, 2, 0, 0], [2, 3, 0, 0]], dtype=np.float64)
     result = trussel.mds(small, 3)
