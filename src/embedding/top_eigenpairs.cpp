@@ -130,9 +130,7 @@ ProductKernel product_kernel() noexcept {
   return kernel;
 }
 
-// Entry `index` of the fixed pseudo-random vector number `stream`: uniform in [-1, 1), from
-// splitmix64 mixing of the two numbers. The top 53 bits are scaled exactly, so the value is the
-// same on every machine.
+// The splitmix64 step: a fixed bijective mixing of 64-bit integers.
 std::uint64_t mix(std::uint64_t z) noexcept {
   z += 0x9E3779B97F4A7C15ULL;
   z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
@@ -140,6 +138,8 @@ std::uint64_t mix(std::uint64_t z) noexcept {
   return z ^ (z >> 31);
 }
 
+// Entry `index` of the fixed pseudo-random vector number `stream`, uniform in [-1, 1): the top
+// 53 bits of the mixed pair, scaled exactly, so the value is the same on every machine.
 double start_entry(std::uint64_t stream, std::uint64_t index) noexcept {
   const std::uint64_t z = mix(mix(stream) + index);
   return static_cast<double>(z >> 11) * 0x1.0p-52 - 1.0;
