@@ -1,4 +1,4 @@
-// Signature lines and docstrings of the six functions (UTF-8).
+// Signature lines and docstrings of the module's functions (UTF-8).
 #pragma once
 
 namespace trussel::py {
@@ -103,5 +103,33 @@ inline constexpr const char kPebbleGameDoc[] =
     "  \"accepted_edges\"  list[(i,j)]\n"
     "  \"n_nodes\"         int\n"
     "  \"d\"               int";
+
+inline constexpr const char kMdsDoc[] =
+    "mds(distance_matrix, d, tol=None)\n"
+    "--\n"
+    "\n"
+    "Classical MDS like reconstruct(), with eigenpairs computed to convergence at any size.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "distance_matrix : np.ndarray shape (n, n) \u2014 from simulate()[\"distance_matrix\"]\n"
+    "d               : int \u2014 target dimension (2 or 3)\n"
+    "tol             : float, optional \u2014 stress threshold for is_isometric (default 1e-6)\n"
+    "\n"
+    "Returns dict with keys:\n"
+    "  \"coords\"       np.ndarray[f64] shape (n, d) \u2014 recovered coordinates\n"
+    "  \"stress\"       float \u2014 Kruskal's normalized stress-1 (0.0 = lossless)\n"
+    "  \"eigenvalues\"  np.ndarray[f64] shape (d,) \u2014 top-d Gram matrix eigenvalues\n"
+    "  \"is_isometric\" bool \u2014 True when stress < tol\n"
+    "\n"
+    "Method: the Gram matrix of gram_from_dist(), symmetrised, and its d largest eigenvalues\n"
+    "(descending) by block Krylov iteration with thick restarts and Rayleigh\u2013Ritz (cyclic\n"
+    "Jacobi for n \u2264 64), from a fixed start, in a fixed order of operations: the result is\n"
+    "the same to the last bit on every machine. It stops when every residual |G\u00b7v \u2212 "
+    "\u03bb\u00b7v|\n"
+    "is at most 1e-12 times the largest |Ritz value|, and raises PanicException if that takes\n"
+    "more than 3000 block products. Each eigenvector's entry of largest magnitude (the first\n"
+    "on ties) is positive. Negative eigenvalues give zero coordinates, as in reconstruct().\n"
+    "A NaN or infinite Gram matrix entry gives NaN coordinates, eigenvalues and stress.";
 
 }  // namespace trussel::py

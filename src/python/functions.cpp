@@ -1,4 +1,4 @@
-// The six functions the module exports: bind, convert, check, compute, build the result.
+// The functions the module exports: bind, convert, check, compute, build the result.
 #include "python/functions.hpp"
 
 #include <optional>
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch/training_batch.hpp"
+#include "embedding/mds.hpp"
 #include "pebble/pebble_game.hpp"
 #include "python/args.hpp"
 #include "python/exceptions.hpp"
@@ -39,6 +40,17 @@ NodeList read_nodes(const FloatArrayView& coords, std::uint64_t d) {
     for (std::uint64_t c = 0; c < d; ++c) nodes[k].coords[c] = coords.at(k, c);
   }
   return nodes;
+}
+
+// The four-key dict of reconstruct() and mds(); is_isometric is stress < tol.
+PyRef make_reconstruction_dict(Reconstruction&& result, double tol) {
+  const double stress = result.stress;
+  PyRef dict = check_new(PyDict_New());
+  set_item(dict.get(), "coords", new_float64_array(std::move(result.coords)));
+  set_item(dict.get(), "stress", check_new(PyFloat_FromDouble(stress)));
+  set_item(dict.get(), "eigenvalues", new_float64_vector(std::move(result.eigenvalues)));
+  set_item(dict.get(), "is_isometric", PyRef::borrow(stress < tol ? Py_True : Py_False));
+  return dict;
 }
 
 }  // namespace
@@ -138,13 +150,7 @@ PyObject* py_reconstruct_coords(PyObject* /*module*/, PyObject* args, PyObject* 
       InterruptibleRelease unlocked;
       result = reconstruct_coords(distances, d);  // Panic
     }
-    const double stress = result.stress;
-    PyRef dict = check_new(PyDict_New());
-    set_item(dict.get(), "coords", new_float64_array(std::move(result.coords)));
-    set_item(dict.get(), "stress", check_new(PyFloat_FromDouble(stress)));
-    set_item(dict.get(), "eigenvalues", new_float64_vector(std::move(result.eigenvalues)));
-    set_item(dict.get(), "is_isometric", PyRef::borrow(stress < tol ? Py_True : Py_False));
-    return dict;
+    return make_reconstruction_dict(std::move(result), tol);
   });
 }
 
@@ -170,6 +176,25 @@ PyObject* py_pebble_game(PyObject* /*module*/, PyObject* args, PyObject* kwargs)
     set_item(dict.get(), "n_nodes", new_int(n));
     set_item(dict.get(), "d", new_int(2));
     return dict;
+  });
+}
+
+PyObject* py_mds(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[3];
+    bind_arguments(kMdsSignature, args, kwargs, slot);
+    FloatArrayView matrix = to_float_array(slot[0], "distance_matrix");
+    const std::uint64_t d = to_count(slot[1], "d");
+    const double tol = to_optional_float(slot[2], "tol", kMdsTolerance);
+
+    if (matrix.rows() != matrix.cols()) throw ValueError("distance_matrix must be square");
+    FloatMatrix distances = matrix.copy();
+    Reconstruction result;
+    {
+      InterruptibleRelease unlocked;
+      result = mds_coords(distances, d);  // Panic
+    }
+    return make_reconstruction_dict(std::move(result), tol);
   });
 }
 

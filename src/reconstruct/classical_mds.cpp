@@ -15,6 +15,8 @@ namespace {
 // Below this sum of squared input distances the stress is taken as 0.0.
 constexpr double kStressDenominatorFloor = 1e-15;
 
+}  // namespace
+
 // Kruskal's stress-1 over the pairs i < j in row-major order: input distances are compared
 // unsquared with the distances between the reconstructed points.
 double kruskal_stress(const FloatMatrix& distances, const FloatMatrix& coords) {
@@ -43,13 +45,32 @@ double kruskal_stress(const FloatMatrix& distances, const FloatMatrix& coords) {
   return std::sqrt(num / den);
 }
 
-}  // namespace
-
-Reconstruction reconstruct_coords(const FloatMatrix& distances, std::uint64_t d) {
+void check_reconstruction_input(const FloatMatrix& distances, std::uint64_t d) {
   if (distances.rows() != distances.cols()) throw ValueError("distance_matrix must be square");
   check(d == 2 || d == 3, "Only d=2 and d=3 are supported");
-  const std::uint64_t n = distances.rows();
-  check(n > d, "Need at least d+1 nodes to reconstruct in d dimensions");
+  check(distances.rows() > d, "Need at least d+1 nodes to reconstruct in d dimensions");
+}
+
+FloatMatrix scaled_coordinates(const FloatMatrix& vectors, const std::vector<double>& eigenvalues) {
+  const std::uint64_t n = vectors.rows();
+  const std::uint64_t d = eigenvalues.size();
+  std::vector<double> scale(eigenvalues.size());
+  for (std::size_t j = 0; j < scale.size(); ++j) {
+    // max(lambda, 0.0) with NaN giving 0.0; a zero of either sign also gives +0.0.
+    const double lambda = eigenvalues[j];
+    scale[j] = std::sqrt(lambda > 0.0 ? lambda : 0.0);
+  }
+  FloatMatrix coords(n, d);
+  for (std::uint64_t i = 0; i < n; ++i) {
+    const double* w = vectors.row(i);
+    double* x = coords.row(i);
+    for (std::uint64_t j = 0; j < d; ++j) x[j] = w[j] * scale[static_cast<std::size_t>(j)];
+  }
+  return coords;
+}
+
+Reconstruction reconstruct_coords(const FloatMatrix& distances, std::uint64_t d) {
+  check_reconstruction_input(distances, d);
 
   // Classical MDS: the d largest eigenpairs of the centred Gram matrix give the coordinates.
   EigenDecomposition eigen = jacobi_eigen(double_center(distances));
@@ -57,18 +78,7 @@ Reconstruction reconstruct_coords(const FloatMatrix& distances, std::uint64_t d)
   Reconstruction result;
   result.eigenvalues.assign(eigen.values.begin(),
                             eigen.values.begin() + static_cast<std::ptrdiff_t>(d));
-  std::vector<double> scale(static_cast<std::size_t>(d));
-  for (std::size_t j = 0; j < scale.size(); ++j) {
-    // max(lambda, 0.0) with NaN giving 0.0; a zero of either sign also gives +0.0.
-    const double lambda = result.eigenvalues[j];
-    scale[j] = std::sqrt(lambda > 0.0 ? lambda : 0.0);
-  }
-  result.coords = FloatMatrix(n, d);
-  for (std::uint64_t i = 0; i < n; ++i) {
-    const double* w = eigen.vectors.row(i);
-    double* x = result.coords.row(i);
-    for (std::uint64_t j = 0; j < d; ++j) x[j] = w[j] * scale[static_cast<std::size_t>(j)];
-  }
+  result.coords = scaled_coordinates(eigen.vectors, result.eigenvalues);
   result.stress = kruskal_stress(distances, result.coords);
   return result;
 }

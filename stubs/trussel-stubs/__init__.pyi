@@ -131,3 +131,32 @@ def pebble_game(coords: npt.NDArray[np.float64], d: SupportsIndex) -> PebbleGame
       "n_nodes"         int
       "d"               int
     """
+
+def mds(
+    distance_matrix: npt.NDArray[np.float64],
+    d: SupportsIndex,
+    tol: SupportsFloat | SupportsIndex | None = None,
+) -> ReconstructionResult:
+    """Classical MDS like reconstruct(), with eigenpairs computed to convergence at any size.
+
+    Parameters
+    ----------
+    distance_matrix : np.ndarray shape (n, n) — from simulate()["distance_matrix"]
+    d               : int — target dimension (2 or 3)
+    tol             : float, optional — stress threshold for is_isometric (default 1e-6)
+
+    Returns dict with keys:
+      "coords"       np.ndarray[f64] shape (n, d) — recovered coordinates
+      "stress"       float — Kruskal's normalized stress-1 (0.0 = lossless)
+      "eigenvalues"  np.ndarray[f64] shape (d,) — top-d Gram matrix eigenvalues
+      "is_isometric" bool — True when stress < tol
+
+    Method: the Gram matrix of gram_from_dist(), symmetrised, and its d largest eigenvalues
+    (descending) by block Krylov iteration with thick restarts and Rayleigh–Ritz (cyclic
+    Jacobi for n ≤ 64), from a fixed start, in a fixed order of operations: the result is
+    the same to the last bit on every machine. It stops when every residual |G·v − λ·v|
+    is at most 1e-12 times the largest |Ritz value|, and raises PanicException if that takes
+    more than 3000 block products. Each eigenvector's entry of largest magnitude (the first
+    on ties) is positive. Negative eigenvalues give zero coordinates, as in reconstruct().
+    A NaN or infinite Gram matrix entry gives NaN coordinates, eigenvalues and stress.
+    """

@@ -31,6 +31,7 @@ CALLS = {
     "generate_training_batch": (trussel.generate_training_batch, (60, 40, 3, 5), True),
     "reconstruct": (trussel.reconstruct, (distances(RNG.random((600, 3))), 3), True),
     "pebble_game": (trussel.pebble_game, (np.empty((5000, 2)), 2), True),
+    "mds": (trussel.mds, (distances(RNG.random((1500, 3))), 3), True),
     "gram_from_dist": (trussel.gram_from_dist, (RNG.random((2000, 2000)),), False),
     "max_independent": (trussel.max_independent, (2**40, 3), False),
 }
