@@ -38,6 +38,12 @@ FloatArrayView to_float_array(PyObject* obj, const char* name);
 /// renamed; the interpreter's OverflowError for negative or too large values passes unchanged.
 std::uint64_t to_count(PyObject* obj, const char* name);
 
+/// Converts an edge-list argument (see as_edge_array): an (E, 2) integer array or anything
+/// numpy.asarray turns into one. A TypeError is renamed "argument '<name>': ..."; a shape other
+/// than (E, 2) raises ValueError "<name> must have shape (E, 2), got <shape>". The rows are not
+/// checked against a node count: check_edge_list does that, after every argument is converted.
+EdgeList to_edge_list(PyObject* obj, const char* name);
+
 /// Converts an optional float argument: absent or None gives `fallback`.
 double to_optional_float(PyObject* obj, const char* name, double fallback);
 
