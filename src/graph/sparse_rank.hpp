@@ -21,9 +21,10 @@ namespace trussel {
 class SparseRankEliminator {
  public:
   /// An entry is a pivot candidate when its magnitude is at least this fraction of the largest.
-  static constexpr double kPivotThreshold = 0.1;
-  /// Stored entries at or below zero_tol times this factor are dropped (rounding noise).
-  static constexpr double kDropFactor = 1e-4;
+  static constexpr double kPivotThreshold = 0.5;
+  /// Entries of a reduced row at or below zero_tol times this factor are rounding noise (left by
+  /// exact cancellations, as on lattices) and are not stored, which keeps the fill-in down.
+  static constexpr double kDropFactor = 1e-6;
 
   /// An eliminator over `ncols` columns (below 2^32; Panic "capacity overflow" otherwise).
   /// `priority` holds one key per column (empty: the column index).
