@@ -87,7 +87,8 @@ double coordinate_scale(const FloatMatrix& coords) {
   return scale;
 }
 
-EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol) {
+EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol,
+                          bool find_redundant) {
   const std::uint64_t n = coords.rows();
   const std::uint64_t d = coords.cols();
   const std::uint64_t ncols = rigidity_columns(n, d);
@@ -112,6 +113,7 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
     }
   }
   result.rank = eliminator.rank();
+  if (!find_redundant) return result;
   if (result.rank == count) {
     result.redundant.assign(count, 0);
     return result;

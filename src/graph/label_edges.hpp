@@ -47,6 +47,8 @@ double coordinate_scale(const FloatMatrix& coords);
 /// other rows' self-stresses (two fixed pseudo-random combinations of the fundamental circuits)
 /// puts a force above tol times the largest force on it. The edges must be valid (indices below
 /// n, no loops, no repeats; Panic on an index out of range). Touches no Python object.
-EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol);
+/// With `find_redundant` false only the greedy labels are computed (`redundant` stays all 1).
+EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol,
+                          bool find_redundant = true);
 
 }  // namespace trussel

@@ -61,7 +61,10 @@ bool SparseRankEliminator::add_row(const std::uint32_t* cols, const double* valu
                                    std::size_t count) {
   for (std::size_t t = 0; t < count; ++t) {
     const std::uint32_t c = cols[t];
-    check(c < ncols_ && in_support_[c] == 0, "row columns must be distinct and below ncols");
+    if (c >= ncols_ || in_support_[c] != 0) {
+      clear_work();
+      panic("row columns must be distinct and below ncols");
+    }
     work_[c] = values[t];
     in_support_[c] = 1;
     support_.push_back(c);

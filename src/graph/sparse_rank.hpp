@@ -32,7 +32,8 @@ class SparseRankEliminator {
 
   /// Reduces the row with entries `values[t]` at distinct columns `cols[t]` (t < count); returns
   /// true and stores it when it raises the rank, false otherwise. Comparisons with a NaN count as
-  /// false, so a NaN tolerance makes every row dependent.
+  /// false, so a NaN tolerance makes every row dependent. Throws Panic, changing nothing, when a
+  /// column repeats or is not below ncols.
   bool add_row(const std::uint32_t* cols, const double* values, std::size_t count);
 
   /// The number of stored (accepted) rows.
