@@ -48,11 +48,6 @@ class SparseRankEliminator {
   /// the stored multipliers. Throws Panic when `target` has the wrong length.
   std::vector<double> span_coefficients(std::vector<double> target) const;
 
-  /// The number of entries held in stored rows and multipliers (a measure of fill-in).
-  std::uint64_t stored_entries() const noexcept {
-    return static_cast<std::uint64_t>(row_cols_.size() + mult_row_.size());
-  }
-
  private:
   static constexpr std::uint32_t kNoRow = 0xFFFFFFFFu;
 
