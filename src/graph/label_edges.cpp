@@ -17,6 +17,8 @@ namespace {
 
 // The number of pseudo-random combinations of self-stresses that decide redundancy.
 constexpr std::size_t kStressCombinations = 2;
+// Passes of iterative refinement of the stress coefficients.
+constexpr int kRefinementPasses = 2;
 
 // A fixed pseudo-random weight in [1, 2) for edge `position` of combination `round` (SplitMix64),
 // so the result depends on nothing but the input.
@@ -139,7 +141,23 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
       }
       largest[round] = std::max(largest[round], w * row_max);
     }
-    std::vector<double> b = eliminator.span_coefficients(std::move(target));
+    // The triangular solves lose accuracy along long elimination chains (relative residuals
+    // up to 1e-7 on lattices of 30,000 nodes); each pass of refinement, with the residual
+    // computed from the rows as offered, gains about one to two digits.
+    std::vector<double> b = eliminator.span_coefficients(target);
+    for (int pass = 0; pass < kRefinementPasses; ++pass) {
+      std::vector<double> residual = target;
+      for (std::size_t k = 0; k < b.size(); ++k) {
+        const std::size_t entries =
+            edge_row(coords, edges[basis_edge[k]], cols.data(), values.data());
+        for (std::size_t t = 0; t < entries; ++t) {
+          const double product = b[k] * values[t];
+          residual[cols[t]] = residual[cols[t]] - product;
+        }
+      }
+      const std::vector<double> correction = eliminator.span_coefficients(std::move(residual));
+      for (std::size_t k = 0; k < b.size(); ++k) b[k] = b[k] + correction[k];
+    }
     std::vector<double> round_forces(result.rank, 0.0);
     for (std::size_t k = 0; k < b.size(); ++k) {
       const std::size_t entries =
