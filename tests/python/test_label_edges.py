@@ -23,24 +23,18 @@ def rigidity_matrix(coords, edges) -> np.ndarray:
 
 def svd_rank(coords, edges) -> int:
     """Numerical rank, the threshold far above rounding and far below generic singular values."""
-    if len(edges) == 0:
-        return 0
     values = np.linalg.svd(rigidity_matrix(coords, edges), compute_uv=False)
     return int(np.sum(values > 1e-7 * np.ptp(coords, axis=0).max()))
 
 
 def exact_rank(coords, edges) -> int:
-    """Rank over the rationals (integer coordinates), by row echelon elimination."""
+    """Rank over the rationals (integer coordinates), by elimination one column at a time."""
     rows, rank = [[Fraction(int(x)) for x in row] for row in rigidity_matrix(coords, edges)], 0
     for col in range(coords.size):
-        pivot = next((r for r in rows[rank:] if r[col] != 0), None)
-        if pivot is not None:
+        if pivot := next((r for r in rows if r[col] != 0), None):
             rows.remove(pivot)
-            rows = (
-                rows[:rank]
-                + [pivot]
-                + [[x - r[col] / pivot[col] * y for x, y in zip(r, pivot)] for r in rows[rank:]]
-            )
+            for r in (r for r in rows if r[col] != 0):
+                r[:] = [x - r[col] / pivot[col] * y for x, y in zip(r, pivot)]
             rank += 1
     return rank
 
