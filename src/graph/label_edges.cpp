@@ -19,6 +19,8 @@ namespace {
 constexpr std::size_t kStressCombinations = 2;
 // Passes of iterative refinement of the stress coefficients.
 constexpr int kRefinementPasses = 2;
+// Forces below this fraction of the largest force are rounding noise of the solves.
+constexpr double kRoundingFactor = 1e4 * 0x1.0p-52;
 
 // A fixed pseudo-random weight in [1, 2) for edge `position` of combination `round` (SplitMix64),
 // so the result depends on nothing but the input.
@@ -125,10 +127,15 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
   // combination with weights w_f of their rows equals a combination b of the basis rows, and
   // (w, -b) is a self-stress. A basis edge is redundant when some self-stress is non-zero on it,
   // which a generic combination shows; two fixed combinations guard against a cancellation.
-  std::vector<double> largest(kStressCombinations, 0.0);
+  // A force counts when it exceeds tol times the largest force the weights put on a non-basis
+  // edge, plus the rounding the solves can leave behind relative to the largest force of all
+  // (stresses summed over many overlapping circuits reach 1e6 times the weights on lattices of
+  // 30,000 nodes, while legitimate forces elsewhere stay near 1e-2 of them).
+  std::vector<double> bound(kStressCombinations, 0.0);
   std::vector<std::vector<double>> forces;
   for (std::size_t round = 0; round < kStressCombinations; ++round) {
     std::vector<double> target(static_cast<std::size_t>(ncols), 0.0);
+    double weighted = 0.0;
     for (std::size_t e = 0; e < count; ++e) {
       if (result.labels[e] == 1) continue;
       const double w = stress_weight(round, e);
@@ -139,7 +146,7 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
         target[cols[t]] = target[cols[t]] + product;
         row_max = std::max(row_max, std::fabs(values[t]));
       }
-      largest[round] = std::max(largest[round], w * row_max);
+      weighted = std::max(weighted, w * row_max);
     }
     // The triangular solves lose accuracy along long elimination chains (relative residuals
     // up to 1e-7 on lattices of 30,000 nodes); each pass of refinement, with the residual
@@ -159,20 +166,22 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
       for (std::size_t k = 0; k < b.size(); ++k) b[k] = b[k] + correction[k];
     }
     std::vector<double> round_forces(result.rank, 0.0);
+    double largest = weighted;
     for (std::size_t k = 0; k < b.size(); ++k) {
       const std::size_t entries =
           edge_row(coords, edges[basis_edge[k]], cols.data(), values.data());
       double row_max = 0.0;
       for (std::size_t t = 0; t < entries; ++t) row_max = std::max(row_max, std::fabs(values[t]));
       round_forces[k] = std::fabs(b[k]) * row_max;
-      largest[round] = std::max(largest[round], round_forces[k]);
+      largest = std::max(largest, round_forces[k]);
     }
+    bound[round] = tol * weighted + kRoundingFactor * largest;
     forces.push_back(std::move(round_forces));
   }
   for (std::size_t k = 0; k < result.rank; ++k) {
     bool stressed = false;
     for (std::size_t round = 0; round < kStressCombinations; ++round) {
-      if (forces[round][k] > tol * largest[round]) stressed = true;
+      if (forces[round][k] > bound[round]) stressed = true;
     }
     result.redundant[basis_edge[k]] = stressed ? 1 : 0;
   }

@@ -45,10 +45,11 @@ double coordinate_scale(const FloatMatrix& coords);
 /// tol * coordinate_scale(coords). `redundant` comes from the same factorisation: an edge whose
 /// row is not accepted is redundant, and an accepted edge is redundant when a combination of the
 /// other rows' self-stresses (two fixed pseudo-random combinations of the fundamental circuits,
-/// solved in the accepted rows with two passes of iterative refinement) puts a force above tol
-/// times the largest force on it. The edges must be valid (indices below
-/// n, no loops, no repeats; Panic on an index out of range). Touches no Python object.
-/// With `find_redundant` false only the greedy labels are computed (`redundant` stays all 1).
+/// solved in the accepted rows with two passes of iterative refinement) puts a force on it
+/// above tol times the largest weighted non-basis row, plus the solves' rounding. The edges must be
+/// valid (indices below n, no loops, no repeats; Panic on an index out of range). Touches no Python
+/// object. With `find_redundant` false only the greedy labels are computed (`redundant` stays all
+/// 1).
 EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol,
                           bool find_redundant = true);
 
