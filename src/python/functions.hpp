@@ -12,5 +12,6 @@ PyObject* py_max_independent(PyObject* module, PyObject* args, PyObject* kwargs)
 PyObject* py_reconstruct_coords(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_pebble_game(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_mds(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_label_edges(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 
 }  // namespace trussel::py

@@ -46,6 +46,7 @@ PyMethodDef function_table[] = {
     {"reconstruct", as_method<py_reconstruct_coords>(), METH_VARARGS | METH_KEYWORDS,
      kReconstructDoc},
     {"pebble_game", as_method<py_pebble_game>(), METH_VARARGS | METH_KEYWORDS, kPebbleGameDoc},
+    {"label_edges", as_method<py_label_edges>(), METH_VARARGS | METH_KEYWORDS, kLabelEdgesDoc},
     {"mds", as_method<py_mds>(), METH_VARARGS | METH_KEYWORDS, kMdsDoc},
 };
 

@@ -26,6 +26,17 @@ class PebbleGameResult(TypedDict):
     n_nodes: int
     d: int
 
+class LabelEdgesResult(TypedDict):
+    labels: npt.NDArray[np.uint8]
+    redundant: npt.NDArray[np.uint8]
+    rank: int
+    max_rank: int
+    is_rigid: bool
+    dof: int
+    n_nodes: int
+    d: int
+    accepted_edges: list[tuple[int, int]]
+
 class ReconstructionResult(TypedDict):
     coords: npt.NDArray[np.float64]
     stress: float
@@ -130,6 +141,41 @@ def pebble_game(coords: npt.NDArray[np.float64], d: SupportsIndex) -> PebbleGame
       "accepted_edges"  list[(i,j)]
       "n_nodes"         int
       "d"               int
+    """
+
+def label_edges(
+    coords: npt.NDArray[np.float64],
+    edges: npt.ArrayLike,
+    d: SupportsIndex,
+    tol: SupportsFloat | SupportsIndex | None = None,
+) -> LabelEdgesResult:
+    """Label the bars of a given edge list by the rank of their rigidity-matrix rows.
+
+    The rows are reduced in the given order by sparse Gaussian elimination with threshold
+    partial pivoting; a bar is independent when its reduced row keeps an entry larger than
+    tol · s, s being the largest extent of the coordinates along an axis (so bars shorter
+    than that count as joining coincident points). "redundant" comes from the same
+    factorisation: a bar is redundant when a self-stress is non-zero on it.
+
+    Parameters
+    ----------
+    coords : np.ndarray  shape (n, d)  — finite node coordinates, n ≥ 1
+    edges  : array-like  shape (E, 2)  — bars (i, j) of any integer dtype, in the order to label
+    d      : int         — embedding dimension (2 or 3)
+    tol    : float, optional — relative rank tolerance (default 1e-8), see above
+
+    Returns
+    -------
+    dict with keys:
+      "labels"          np.ndarray[u8]  1 = the bar raises the rank of the bars before it
+      "redundant"       np.ndarray[u8]  1 = removing the bar alone leaves the rank unchanged
+      "rank"            int             rank of the whole edge list
+      "max_rank"        int             n(n−1)/2 for n ≤ d+1, else nd − d(d+1)/2
+      "is_rigid"        bool            rank == max_rank
+      "dof"             int             max_rank − rank
+      "n_nodes"         int
+      "d"               int
+      "accepted_edges"  list[(i,j)]     the bars labelled 1, as given, in order
     """
 
 def mds(

@@ -15,6 +15,7 @@ FUNCTIONS = {
     "max_independent": (3, 2),
     "reconstruct": (np.ones((4, 4)), 2, None),
     "pebble_game": (POINTS, 2),
+    "label_edges": (POINTS, [[0, 1], [1, 2]], 2, None),
     "mds": (np.ones((4, 4)), 2, None),
 }
 

@@ -61,6 +61,8 @@ def test_conversion(name):
     for k, parameter in enumerate(p.name for p in parameters(name)):
         call = lambda value: function(*replaced(values, k, value))  # noqa: B023, E731
         prefix = f"argument '{parameter}': "
+        if parameter == "edges":  # its own conversion, tested in test_edge_list.py
+            continue
         if parameter in ARRAYS:
             for value in NOT_ARRAYS:  # reported before the bad later arguments
                 kind = type(value).__qualname__

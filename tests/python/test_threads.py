@@ -22,6 +22,8 @@ RNG = np.random.default_rng(1)
 POINTS = RNG.random((200, 3))
 COLLINEAR_START = RNG.random((150, 3))
 COLLINEAR_START[:4] = np.outer(np.arange(4.0), COLLINEAR_START[0])  # simulate falls back
+PAIRS = np.array([(i, j) for i in range(1500) for j in range(i + 1, min(i + 6, 1500))])
+EDGES_1500 = PAIRS[RNG.permutation(len(PAIRS))]  # a band graph, offered in random order
 
 # One row per function: arguments for a call of roughly a tenth of a second, and whether the call
 # releases the interpreter lock. A new function is tested here by adding its row.
@@ -31,6 +33,7 @@ CALLS = {
     "generate_training_batch": (trussel.generate_training_batch, (60, 40, 3, 5), True),
     "reconstruct": (trussel.reconstruct, (distances(RNG.random((600, 3))), 3), True),
     "pebble_game": (trussel.pebble_game, (np.empty((5000, 2)), 2), True),
+    "label_edges": (trussel.label_edges, (RNG.random((1500, 2)), EDGES_1500, 2), True),
     "mds": (trussel.mds, (distances(RNG.random((1500, 3))), 3), True),
     "gram_from_dist": (trussel.gram_from_dist, (RNG.random((2000, 2000)),), False),
     "max_independent": (trussel.max_independent, (2**40, 3), False),
@@ -65,7 +68,12 @@ def test_lock_release_and_writes_to_the_input_during_the_call(name):
     # needs before it released the lock, so its result stays the same.
     function, args, releases = CALLS[name]
     inputs = [arg.copy() if isinstance(arg, np.ndarray) else arg for arg in args]
-    overwrite = lambda: [a.fill(np.nan) for a in inputs if isinstance(a, np.ndarray)]  # noqa: E731
+
+    def overwrite():
+        for a in inputs:
+            if isinstance(a, np.ndarray):
+                a.fill(np.nan if a.dtype.kind == "f" else 0)
+
     inside, result = run_on_worker(function, inputs, overwrite, attempts=3 if releases else 1)
     assert_same(result, function(*args))
     if releases and not inside:
