@@ -46,6 +46,10 @@ PyMethodDef function_table[] = {
     {"reconstruct", as_method<py_reconstruct_coords>(), METH_VARARGS | METH_KEYWORDS,
      kReconstructDoc},
     {"pebble_game", as_method<py_pebble_game>(), METH_VARARGS | METH_KEYWORDS, kPebbleGameDoc},
+    {"rigid_components", as_method<py_rigid_components>(), METH_VARARGS | METH_KEYWORDS,
+     kRigidComponentsDoc},
+    {"draw_framework", as_method<py_draw_framework>(), METH_VARARGS | METH_KEYWORDS,
+     kDrawFrameworkDoc},
 };
 
 // Creates each function, lists its name in __all__ and sets it as a module attribute.

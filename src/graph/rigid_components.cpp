@@ -1,0 +1,346 @@
+// Generic rigidity of a given edge list in the plane: the (2,3) pebble game with rigid-component
+// bookkeeping, redundant bars and the rigid components.
+#include "graph/rigid_components.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "common/errors.hpp"
+
+namespace trussel {
+namespace {
+
+constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
+
+// Vertex sets that pairwise may share nodes, merged through a union-find over their ids. Each node
+// lists the ids of the sets that hold it; an id stands for the set its find() root names.
+class ClusterSet {
+ public:
+  explicit ClusterSet(std::uint64_t m) : of_node_(static_cast<std::size_t>(m)) {}
+
+  // The root of a set holding both u and v, or kNone.
+  std::uint64_t common(std::uint64_t u, std::uint64_t v) {
+    const std::vector<std::uint64_t>& lu = normalized(u);
+    const std::vector<std::uint64_t>& lv = normalized(v);
+    for (std::uint64_t a : lu) {
+      for (std::uint64_t b : lv) {
+        if (a == b) return a;
+      }
+    }
+    return kNone;
+  }
+
+  // Adds the nodes of `region` as one set, merged with every set that holds two or more of them.
+  void add(const std::vector<std::uint64_t>& region) {
+    std::uint64_t root = parent_.size();
+    parent_.push_back(root);
+    size_.push_back(region.size());
+    hits_.push_back(0);
+    touched_.clear();
+    for (std::uint64_t x : region) {
+      for (std::uint64_t r : normalized(x)) {
+        if (hits_[r]++ == 0) touched_.push_back(r);
+      }
+    }
+    for (std::uint64_t r : touched_) {
+      if (hits_[r] >= 2) root = unite(root, r);
+    }
+    for (std::uint64_t r : touched_) hits_[r] = 0;
+    for (std::uint64_t x : region) of_node_[x].push_back(root);
+  }
+
+  std::uint64_t find(std::uint64_t c) {
+    while (parent_[c] != c) {
+      parent_[c] = parent_[parent_[c]];
+      c = parent_[c];
+    }
+    return c;
+  }
+
+ private:
+  std::uint64_t unite(std::uint64_t a, std::uint64_t b) {
+    a = find(a);
+    b = find(b);
+    if (a == b) return a;
+    if (size_[a] < size_[b]) std::swap(a, b);
+    parent_[b] = a;
+    size_[a] += size_[b];
+    return a;
+  }
+
+  // Node x's list with every id replaced by its root, each root once.
+  const std::vector<std::uint64_t>& normalized(std::uint64_t x) {
+    std::vector<std::uint64_t>& list = of_node_[x];
+    std::size_t kept = 0;
+    for (std::size_t k = 0; k < list.size(); ++k) {
+      const std::uint64_t r = find(list[k]);
+      if (std::find(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(kept), r) ==
+          list.begin() + static_cast<std::ptrdiff_t>(kept)) {
+        list[kept++] = r;
+      }
+    }
+    list.resize(kept);
+    return list;
+  }
+
+  std::vector<std::vector<std::uint64_t>> of_node_;
+  std::vector<std::uint64_t> parent_, size_, hits_, touched_;
+};
+
+// The pebble game over m nodes: every node has two slots, each empty (a free pebble) or holding
+// an accepted bar directed out of the node (covered by one of its pebbles).
+class PebbleGame {
+ public:
+  PebbleGame(std::uint64_t m, std::uint64_t edge_count)
+      : to_(static_cast<std::size_t>(2 * m), kNone),
+        bar_(static_cast<std::size_t>(2 * m), kNone),
+        marks_(static_cast<std::size_t>(m), 0),
+        blocks_(static_cast<std::size_t>(m), 0) {
+    static_cast<void>(edge_count);
+  }
+
+  std::int32_t free_pebbles(std::uint64_t x) const {
+    return static_cast<std::int32_t>(to_[2 * x] == kNone) +
+           static_cast<std::int32_t>(to_[2 * x + 1] == kNone);
+  }
+
+  // Hides the pebbles of a and b from searches (their out-bars are still followed).
+  void hide(std::uint64_t a, std::uint64_t b) {
+    hidden_a_ = a;
+    hidden_b_ = b;
+  }
+
+  // Places bar `e` directed x to y in a free slot of x.
+  void place(std::uint64_t x, std::uint64_t y, std::uint64_t e) {
+    const std::size_t s = to_[2 * x] == kNone ? 2 * x : 2 * x + 1;
+    to_[s] = y;
+    bar_[s] = e;
+  }
+
+  // Starts a new visited set; `reached()` lists the nodes entered since.
+  void clear_visited() {
+    ++epoch_;
+    reached_.clear();
+  }
+  bool visited(std::uint64_t x) const { return marks_[x] == epoch_ || blocks_[x] == block_epoch_; }
+  // Starts a new blocked set: nodes that every search treats as visited until the next call.
+  void clear_blocked() { ++block_epoch_; }
+  void block(std::uint64_t x) { blocks_[x] = block_epoch_; }
+  bool blocked(std::uint64_t x) const { return blocks_[x] == block_epoch_; }
+  void visit(std::uint64_t x) {
+    marks_[x] = epoch_;
+    reached_.push_back(x);
+  }
+  const std::vector<std::uint64_t>& reached() const { return reached_; }
+
+  // Depth-first search along out-bars from `root` for a node outside the hidden pair with a free
+  // pebble, entering no visited node. On success reverses the path, so that the pebble is freed
+  // at `root`, and returns true; a root outside the hidden pair with a free pebble succeeds at
+  // once. On failure every node entered stays visited.
+  bool search(std::uint64_t root) {
+    if (visited(root)) return false;
+    visit(root);
+    if (!is_hidden(root) && free_pebbles(root) > 0) return true;
+    stack_.clear();
+    stack_.push_back({root, 0});
+    while (!stack_.empty()) {
+      Frame& top = stack_.back();
+      if (top.slot == 2) {
+        stack_.pop_back();
+        if (!stack_.empty()) ++stack_.back().slot;
+        continue;
+      }
+      const std::uint64_t w = to_[2 * top.node + top.slot];
+      if (w == kNone || visited(w)) {
+        ++top.slot;
+        continue;
+      }
+      visit(w);
+      if (is_hidden(w) || free_pebbles(w) == 0) {
+        stack_.push_back({w, 0});
+        continue;
+      }
+      // Turn the bars of the path around from the far end: each reversal fills the slot that
+      // the previous one emptied, the first one the free slot of w.
+      for (std::size_t k = stack_.size(); k-- > 0;) {
+        const std::size_t s = static_cast<std::size_t>(2 * stack_[k].node + stack_[k].slot);
+        const std::uint64_t y = to_[s];
+        const std::uint64_t e = bar_[s];
+        to_[s] = kNone;
+        bar_[s] = kNone;
+        place(y, stack_[k].node, e);
+      }
+      return true;
+    }
+    return false;
+  }
+
+  // Gathers pebbles on the hidden pair (a, b), two on each at most; returns how many they hold.
+  std::int32_t gather(std::uint64_t a, std::uint64_t b) {
+    while (free_pebbles(a) < 2) {
+      clear_visited();
+      if (!search(a)) break;
+    }
+    while (free_pebbles(b) < 2) {
+      clear_visited();
+      if (!search(b)) break;
+    }
+    return free_pebbles(a) + free_pebbles(b);
+  }
+
+ private:
+  struct Frame {
+    std::uint64_t node;
+    std::uint64_t slot;
+  };
+
+  bool is_hidden(std::uint64_t x) const { return x == hidden_a_ || x == hidden_b_; }
+
+  std::vector<std::uint64_t> to_, bar_;
+  std::vector<std::uint64_t> marks_, blocks_;
+  std::uint64_t epoch_ = 0, block_epoch_ = 1;
+  std::vector<std::uint64_t> reached_;
+  std::vector<Frame> stack_;
+  std::uint64_t hidden_a_ = kNone, hidden_b_ = kNone;
+};
+
+// The bars of the edge list over nodes renumbered 0 .. m-1, and the adjacency of every node.
+struct CompactGraph {
+  std::uint64_t m = 0;
+  std::vector<Edge> edges;
+  std::vector<std::uint64_t> offsets, neighbour, bar;
+};
+
+CompactGraph compact_graph(std::uint64_t n, const std::vector<Edge>& edges) {
+  CompactGraph graph;
+  const std::size_t count = edges.size();
+  checked_bytes(count, 4 * sizeof(std::uint64_t));
+  graph.edges = edges;
+  if (n <= 2 * static_cast<std::uint64_t>(count) + 2) {
+    graph.m = n;
+  } else {
+    // Nodes that no bar touches play no part: renumber the others in increasing order.
+    std::vector<std::uint64_t> nodes;
+    nodes.reserve(2 * count);
+    for (const Edge& e : edges) {
+      nodes.push_back(e.i);
+      nodes.push_back(e.j);
+    }
+    std::sort(nodes.begin(), nodes.end());
+    nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+    auto index = [&](std::uint64_t x) {
+      return static_cast<std::uint64_t>(std::lower_bound(nodes.begin(), nodes.end(), x) -
+                                        nodes.begin());
+    };
+    for (Edge& e : graph.edges) e = Edge{index(e.i), index(e.j)};
+    graph.m = nodes.size();
+  }
+  const auto m = static_cast<std::size_t>(graph.m);
+  graph.offsets.assign(m + 1, 0);
+  for (const Edge& e : graph.edges) {
+    ++graph.offsets[e.i + 1];
+    ++graph.offsets[e.j + 1];
+  }
+  for (std::size_t x = 0; x < m; ++x) graph.offsets[x + 1] += graph.offsets[x];
+  graph.neighbour.resize(2 * count);
+  graph.bar.resize(2 * count);
+  std::vector<std::uint64_t> next(graph.offsets.begin(), graph.offsets.end() - 1);
+  for (std::size_t k = 0; k < count; ++k) {
+    const Edge& e = graph.edges[k];
+    graph.neighbour[next[e.i]] = e.j;
+    graph.bar[next[e.i]++] = k;
+    graph.neighbour[next[e.j]] = e.i;
+    graph.bar[next[e.j]++] = k;
+  }
+  return graph;
+}
+
+}  // namespace
+
+RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<Edge>& edges) {
+  const std::size_t count = edges.size();
+  CompactGraph graph = compact_graph(n, edges);
+  const std::uint64_t m = graph.m;
+  checked_bytes(m, 8 * sizeof(std::uint64_t));
+
+  RigidComponentsResult result;
+  result.independent.assign(count, 0);
+  PebbleGame game(m, count);
+  ClusterSet rigid(m), circuits(m);
+  std::vector<std::uint64_t> degree(static_cast<std::size_t>(m), 0);
+  std::vector<std::uint64_t> region;
+
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint64_t u = graph.edges[k].i, v = graph.edges[k].j;
+    if (rigid.common(u, v) != kNone) {
+      // Dependent. Its circuit is needed only when no known circuit cluster holds both ends.
+      if (circuits.common(u, v) != kNone) continue;
+      game.hide(u, v);
+      game.gather(u, v);
+      // The nodes reachable from u and v hold no free pebble but the three on u and v: the
+      // smallest tight set holding both, whose bars and this one form the fundamental circuit.
+      game.clear_visited();
+      const bool found_u = game.search(u);
+      const bool found_v = game.search(v);
+      check(!found_u && !found_v, "rigid components out of step with the pebble game");
+      circuits.add(game.reached());
+      continue;
+    }
+    game.hide(u, v);
+    check(game.gather(u, v) == 4, "rigid components out of step with the pebble game");
+    game.place(u, v, k);
+    result.independent[k] = 1;
+    ++result.rank;
+    ++degree[u];
+    ++degree[v];
+
+    // The rigid component of the new bar: u and v with every node that cannot reach a free
+    // pebble other than the three left on u and v (a node of a tight set of three or more nodes
+    // has at least two bars in it, so a node of degree 1 rules that out at once).
+    region.assign({u, v});
+    if (degree[u] >= 2 && degree[v] >= 2) {
+      game.clear_visited();
+      if (!game.search(u) && !game.search(v)) {
+        region = game.reached();
+        game.clear_blocked();
+        for (std::uint64_t x : region) game.block(x);
+        // Grow backwards: a node with a bar into the component joins it, with everything its
+        // search enters, when that search finds no free pebble; nodes of the component lead
+        // only into it, so searches treat them as visited.
+        for (std::size_t at = 0; at < region.size(); ++at) {
+          const std::uint64_t y = region[at];
+          for (std::uint64_t p = graph.offsets[y]; p < graph.offsets[y + 1]; ++p) {
+            const std::uint64_t x = graph.neighbour[p];
+            if (game.blocked(x)) continue;  // already in the component
+            if (result.independent[graph.bar[p]] == 0 || game.free_pebbles(x) > 0) continue;
+            game.clear_visited();
+            if (game.search(x)) continue;
+            for (std::uint64_t z : game.reached()) {
+              game.block(z);
+              region.push_back(z);
+            }
+          }
+        }
+      }
+    }
+    game.clear_blocked();
+    rigid.add(region);
+  }
+
+  // Every bar lies in exactly one rigid component: the one that holds both its ends.
+  result.redundant.assign(count, 0);
+  result.component.assign(count, -1);
+  std::vector<std::int64_t> number;
+  for (std::size_t k = 0; k < count; ++k) {
+    const std::uint64_t u = graph.edges[k].i, v = graph.edges[k].j;
+    result.redundant[k] = circuits.common(u, v) != kNone ? 1 : 0;
+    const std::uint64_t root = rigid.common(u, v);
+    check(root != kNone, "a bar outside every rigid component");
+    if (root >= number.size()) number.resize(static_cast<std::size_t>(root) + 1, -1);
+    if (number[root] < 0) number[root] = static_cast<std::int64_t>(result.n_components++);
+    result.component[k] = number[root];
+  }
+  return result;
+}
+
+}  // namespace trussel
