@@ -1,5 +1,5 @@
-// Generic rigidity of a given edge list in the plane: the (2,3) pebble game with rigid-component
-// bookkeeping, redundant bars and the rigid components.
+// Generic rigidity of a given edge list in the plane: the (2,3) pebble game, redundant bars and
+// the rigid components.
 #include "graph/rigid_components.hpp"
 
 #include <algorithm>
@@ -91,13 +91,11 @@ class ClusterSet {
 // an accepted bar directed out of the node (covered by one of its pebbles).
 class PebbleGame {
  public:
-  PebbleGame(std::uint64_t m, std::uint64_t edge_count)
+  explicit PebbleGame(std::uint64_t m)
       : to_(static_cast<std::size_t>(2 * m), kNone),
         bar_(static_cast<std::size_t>(2 * m), kNone),
         marks_(static_cast<std::size_t>(m), 0),
-        blocks_(static_cast<std::size_t>(m), 0) {
-    static_cast<void>(edge_count);
-  }
+        blocks_(static_cast<std::size_t>(m), 0) {}
 
   std::int32_t free_pebbles(std::uint64_t x) const {
     return static_cast<std::int32_t>(to_[2 * x] == kNone) +
@@ -173,19 +171,6 @@ class PebbleGame {
       return true;
     }
     return false;
-  }
-
-  // Gathers pebbles on the hidden pair (a, b), two on each at most; returns how many they hold.
-  std::int32_t gather(std::uint64_t a, std::uint64_t b) {
-    while (free_pebbles(a) < 2) {
-      clear_visited();
-      if (!search(a)) break;
-    }
-    while (free_pebbles(b) < 2) {
-      clear_visited();
-      if (!search(b)) break;
-    }
-    return free_pebbles(a) + free_pebbles(b);
   }
 
  private:
@@ -265,80 +250,98 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
 
   RigidComponentsResult result;
   result.independent.assign(count, 0);
-  PebbleGame game(m, count);
-  ClusterSet rigid(m), circuits(m);
-  std::vector<std::uint64_t> degree(static_cast<std::size_t>(m), 0);
-  std::vector<std::uint64_t> region;
+  PebbleGame game(m);
+  ClusterSet circuits(m);
 
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint64_t u = graph.edges[k].i, v = graph.edges[k].j;
-    if (rigid.common(u, v) != kNone) {
-      // Dependent. Its circuit is needed only when no known circuit cluster holds both ends.
-      if (circuits.common(u, v) != kNone) continue;
-      game.hide(u, v);
-      game.gather(u, v);
-      // The nodes reachable from u and v hold no free pebble but the three on u and v: the
-      // smallest tight set holding both, whose bars and this one form the fundamental circuit.
-      game.clear_visited();
-      const bool found_u = game.search(u);
-      const bool found_v = game.search(v);
-      check(!found_u && !found_v, "rigid components out of step with the pebble game");
-      circuits.add(game.reached());
-      continue;
-    }
+    // Both ends in one circuit cluster: that cluster is rigid, so the bar is dependent, and its
+    // circuit lies in the cluster.
+    if (circuits.common(u, v) != kNone) continue;
     game.hide(u, v);
-    check(game.gather(u, v) == 4, "rigid components out of step with the pebble game");
-    game.place(u, v, k);
-    result.independent[k] = 1;
-    ++result.rank;
-    ++degree[u];
-    ++degree[v];
-
-    // The rigid component of the new bar: u and v with every node that cannot reach a free
-    // pebble other than the three left on u and v (a node of a tight set of three or more nodes
-    // has at least two bars in it, so a node of degree 1 rules that out at once).
-    region.assign({u, v});
-    if (degree[u] >= 2 && degree[v] >= 2) {
+    bool v_failed = false;
+    while (game.free_pebbles(u) < 2) {
       game.clear_visited();
-      if (!game.search(u) && !game.search(v)) {
-        region = game.reached();
-        game.clear_blocked();
-        for (std::uint64_t x : region) game.block(x);
-        // Grow backwards: a node with a bar into the component joins it, with everything its
-        // search enters, when that search finds no free pebble; nodes of the component lead
-        // only into it, so searches treat them as visited.
-        for (std::size_t at = 0; at < region.size(); ++at) {
-          const std::uint64_t y = region[at];
-          for (std::uint64_t p = graph.offsets[y]; p < graph.offsets[y + 1]; ++p) {
-            const std::uint64_t x = graph.neighbour[p];
-            if (game.blocked(x)) continue;  // already in the component
-            if (result.independent[graph.bar[p]] == 0 || game.free_pebbles(x) > 0) continue;
-            game.clear_visited();
-            if (game.search(x)) continue;
-            for (std::uint64_t z : game.reached()) {
-              game.block(z);
-              region.push_back(z);
-            }
-          }
-        }
+      if (!game.search(u)) break;
+    }
+    while (game.free_pebbles(v) < 2) {
+      game.clear_visited();
+      if (!game.search(v)) {
+        v_failed = true;
+        break;
       }
     }
-    game.clear_blocked();
-    rigid.add(region);
+    if (game.free_pebbles(u) + game.free_pebbles(v) == 4) {
+      game.place(u, v, k);
+      result.independent[k] = 1;
+      ++result.rank;
+      continue;
+    }
+    // Dependent: three pebbles on u and v, and none reachable from them. The nodes they reach
+    // form the smallest tight set holding both, whose bars with this one are its fundamental
+    // circuit. The failed search from v already entered the part reachable from v.
+    if (!v_failed) {
+      game.clear_visited();
+      game.search(v);
+    }
+    check(!game.search(u), "pebble search found a pebble after failing");
+    circuits.add(game.reached());
   }
 
-  // Every bar lies in exactly one rigid component: the one that holds both its ends.
+  // The rigid components of the final graph, one at a time from the first bar not yet placed:
+  // with three pebbles on its ends, the component is every node that cannot reach a free pebble
+  // (a node of a tight set of three or more nodes has two bars in it, so a node with one bar
+  // rules that out at once).
   result.redundant.assign(count, 0);
   result.component.assign(count, -1);
-  std::vector<std::int64_t> number;
+  std::vector<std::uint64_t> region;
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint64_t u = graph.edges[k].i, v = graph.edges[k].j;
     result.redundant[k] = circuits.common(u, v) != kNone ? 1 : 0;
-    const std::uint64_t root = rigid.common(u, v);
-    check(root != kNone, "a bar outside every rigid component");
-    if (root >= number.size()) number.resize(static_cast<std::size_t>(root) + 1, -1);
-    if (number[root] < 0) number[root] = static_cast<std::int64_t>(result.n_components++);
-    result.component[k] = number[root];
+    if (result.component[k] >= 0) continue;
+    const auto number = static_cast<std::int64_t>(result.n_components++);
+    result.component[k] = number;
+    if (graph.offsets[u + 1] - graph.offsets[u] < 2 ||
+        graph.offsets[v + 1] - graph.offsets[v] < 2) {
+      continue;
+    }
+    game.hide(u, v);
+    while (game.free_pebbles(u) < 2) {
+      game.clear_visited();
+      if (!game.search(u)) break;
+    }
+    while (game.free_pebbles(v) < 2) {
+      game.clear_visited();
+      if (!game.search(v)) break;
+    }
+    game.clear_visited();
+    if (game.search(u) || game.search(v)) continue;  // only u and v are rigidly joined
+    region = game.reached();
+    game.clear_blocked();
+    for (std::uint64_t x : region) game.block(x);
+    // Grow backwards: a node with a bar into the component joins it, with every node its search
+    // enters, when that search finds no free pebble. Nodes of the component lead only into it,
+    // so searches treat them as visited.
+    for (std::size_t at = 0; at < region.size(); ++at) {
+      const std::uint64_t y = region[at];
+      for (std::uint64_t p = graph.offsets[y]; p < graph.offsets[y + 1]; ++p) {
+        const std::uint64_t x = graph.neighbour[p];
+        if (game.blocked(x) || game.free_pebbles(x) > 0) continue;
+        game.clear_visited();
+        if (game.search(x)) continue;
+        for (std::uint64_t z : game.reached()) {
+          game.block(z);
+          region.push_back(z);
+        }
+      }
+    }
+    // Every bar with both ends in the component belongs to it.
+    for (std::uint64_t y : region) {
+      for (std::uint64_t p = graph.offsets[y]; p < graph.offsets[y + 1]; ++p) {
+        if (game.blocked(graph.neighbour[p])) result.component[graph.bar[p]] = number;
+      }
+    }
+    game.clear_blocked();
   }
   return result;
 }

@@ -1,5 +1,5 @@
-// Generic rigidity of a given edge list in the plane: the (2,3) pebble game with rigid-component
-// bookkeeping, redundant bars and the rigid components.
+// Generic rigidity of a given edge list in the plane: the (2,3) pebble game, redundant bars and
+// the rigid components.
 #pragma once
 
 #include <cstdint>
@@ -24,13 +24,15 @@ struct RigidComponentsResult {
 };
 
 /// Plays the (2,3) pebble game over `edges` (already checked by check_edge_list for n nodes) in
-/// order. A bar whose endpoints already lie in one rigid component is rejected without a
-/// search; an accepted bar's rigid component is found by the reverse search over the nodes that
-/// cannot reach a free pebble. A rejected bar's fundamental circuit is the set of bars spanned by
-/// the nodes its failed search reaches; the redundant bars are the union of these circuits,
-/// kept as vertex sets of circuit-connected clusters so that a bar inside one needs no search.
-/// Memory O(E) (nodes that no bar touches cost nothing). Pure; lets std::bad_alloc propagate and
-/// throws Panic "capacity overflow" for sizes that cannot be represented.
+/// order; a bar is independent when four pebbles can be gathered on its ends. A dependent bar's
+/// fundamental circuit is the set of bars spanned by the nodes its failed search reaches; the
+/// circuits are merged into clusters (vertex sets of circuit-connected bars, merged when they
+/// share two nodes), and a bar with both ends in one cluster is dependent without a search. The
+/// redundant bars are those with both ends in one cluster. The rigid components of the final
+/// graph are found afterwards, each once: the nodes that cannot reach a free pebble while three
+/// sit on the ends of one of its bars. Memory O(E) (nodes that no bar touches cost nothing).
+/// Pure; lets std::bad_alloc propagate and throws Panic "capacity overflow" for sizes that
+/// cannot be represented.
 RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<Edge>& edges);
 
 }  // namespace trussel
