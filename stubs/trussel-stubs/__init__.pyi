@@ -23,6 +23,15 @@ class PebbleGameResult(TypedDict):
     n_nodes: int
     d: int
 
+class RigidComponentsResult(TypedDict):
+    independent: npt.NDArray[np.uint8]
+    redundant: npt.NDArray[np.uint8]
+    component: npt.NDArray[np.int64]
+    n_components: int
+    rank: int
+    dof: int
+    is_rigid: bool
+
 class ReconstructionResult(TypedDict):
     coords: npt.NDArray[np.float64]
     stress: float
@@ -48,3 +57,7 @@ def reconstruct(
     tol: SupportsFloat | SupportsIndex | None = None,
 ) -> ReconstructionResult: ...
 def pebble_game(coords: npt.NDArray[np.float64], d: SupportsIndex) -> PebbleGameResult: ...
+def rigid_components(n: SupportsIndex, edges: npt.ArrayLike) -> RigidComponentsResult: ...
+def draw_framework(
+    n_nodes: SupportsIndex, d: SupportsIndex, seed: SupportsIndex
+) -> npt.NDArray[np.float64]: ...

@@ -42,5 +42,7 @@ def test_every_entry_point_goes_through_guarded():
             "py_max_independent",
             "py_reconstruct_coords",
             "py_pebble_game",
+            "py_rigid_components",
+            "py_draw_framework",
         ]
     )
