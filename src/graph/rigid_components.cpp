@@ -16,7 +16,8 @@ constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
 // lists the ids of the sets that hold it; an id stands for the set its find() root names.
 class ClusterSet {
  public:
-  explicit ClusterSet(std::uint64_t m) : of_node_(static_cast<std::size_t>(m)) {}
+  explicit ClusterSet(std::uint64_t m)
+      : of_node_(static_cast<std::size_t>(m)), seen_(static_cast<std::size_t>(m), 0) {}
 
   // The root of a set holding both u and v, or kNone.
   std::uint64_t common(std::uint64_t u, std::uint64_t v) {
@@ -30,8 +31,18 @@ class ClusterSet {
     return kNone;
   }
 
-  // Adds the nodes of `region` as one set, merged with every set that holds two or more of them.
-  void add(const std::vector<std::uint64_t>& region) {
+  // Adds the nodes of `region` (repeats ignored) as one set, merged with every set that holds
+  // two or more of them.
+  void add(std::vector<std::uint64_t>& region) {
+    ++epoch_;
+    std::size_t kept = 0;
+    for (std::uint64_t x : region) {
+      if (seen_[x] != epoch_) {
+        seen_[x] = epoch_;
+        region[kept++] = x;
+      }
+    }
+    region.resize(kept);
     std::uint64_t root = parent_.size();
     parent_.push_back(root);
     size_.push_back(region.size());
@@ -85,6 +96,8 @@ class ClusterSet {
 
   std::vector<std::vector<std::uint64_t>> of_node_;
   std::vector<std::uint64_t> parent_, size_, hits_, touched_;
+  std::vector<std::uint64_t> seen_;
+  std::uint64_t epoch_ = 0;
 };
 
 // The pebble game over m nodes: every node has two slots, each empty (a free pebble) or holding
@@ -252,6 +265,7 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
   result.independent.assign(count, 0);
   PebbleGame game(m);
   ClusterSet circuits(m);
+  std::vector<std::uint64_t> region;
 
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint64_t u = graph.edges[k].i, v = graph.edges[k].j;
@@ -259,11 +273,20 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
     // circuit lies in the cluster.
     if (circuits.common(u, v) != kNone) continue;
     game.hide(u, v);
-    bool v_failed = false;
+    // When the searches from u fail, the nodes they reach hold no free pebble and lead to none,
+    // and the searches from v cannot change that (they reverse only bars outside that set), so
+    // the searches from v skip it.
+    game.clear_blocked();
+    region.assign({u});
     while (game.free_pebbles(u) < 2) {
       game.clear_visited();
-      if (!game.search(u)) break;
+      if (!game.search(u)) {
+        region = game.reached();
+        for (std::uint64_t x : region) game.block(x);
+        break;
+      }
     }
+    bool v_failed = false;
     while (game.free_pebbles(v) < 2) {
       game.clear_visited();
       if (!game.search(v)) {
@@ -271,6 +294,7 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
         break;
       }
     }
+    game.clear_blocked();
     if (game.free_pebbles(u) + game.free_pebbles(v) == 4) {
       game.place(u, v, k);
       result.independent[k] = 1;
@@ -279,13 +303,13 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
     }
     // Dependent: three pebbles on u and v, and none reachable from them. The nodes they reach
     // form the smallest tight set holding both, whose bars with this one are its fundamental
-    // circuit. The failed search from v already entered the part reachable from v.
-    if (!v_failed) {
-      game.clear_visited();
-      game.search(v);
+    // circuit. A node with two free pebbles reaches only itself.
+    if (v_failed) {
+      region.insert(region.end(), game.reached().begin(), game.reached().end());
+    } else {
+      region.push_back(v);
     }
-    check(!game.search(u), "pebble search found a pebble after failing");
-    circuits.add(game.reached());
+    circuits.add(region);
   }
 
   // The rigid components of the final graph, one at a time from the first bar not yet placed:
@@ -294,7 +318,6 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
   // rules that out at once).
   result.redundant.assign(count, 0);
   result.component.assign(count, -1);
-  std::vector<std::uint64_t> region;
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint64_t u = graph.edges[k].i, v = graph.edges[k].j;
     result.redundant[k] = circuits.common(u, v) != kNone ? 1 : 0;
