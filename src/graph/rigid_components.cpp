@@ -12,92 +12,58 @@ namespace {
 
 constexpr std::uint64_t kNone = std::numeric_limits<std::uint64_t>::max();
 
-// Vertex sets that pairwise may share nodes, merged through a union-find over their ids. Each node
-// lists the ids of the sets that hold it; an id stands for the set its find() root names.
-class ClusterSet {
+// Circuit clusters: vertex sets of circuit-connected bars, pairwise sharing at most one node
+// (two that share two merge). Each node lists the clusters that hold it; each cluster lists its
+// nodes and the bars of its star, the stand-in the pebble game holds for its bars.
+class Clusters {
  public:
-  explicit ClusterSet(std::uint64_t m)
-      : of_node_(static_cast<std::size_t>(m)), seen_(static_cast<std::size_t>(m), 0) {}
+  explicit Clusters(std::uint64_t m) : of_node_(static_cast<std::size_t>(m)) {}
 
-  // The root of a set holding both u and v, or kNone.
-  std::uint64_t common(std::uint64_t u, std::uint64_t v) {
-    const std::vector<std::uint64_t>& lu = normalized(u);
-    const std::vector<std::uint64_t>& lv = normalized(v);
-    for (std::uint64_t a : lu) {
-      for (std::uint64_t b : lv) {
+  // A cluster holding both u and v, or kNone.
+  std::uint64_t common(std::uint64_t u, std::uint64_t v) const {
+    for (std::uint64_t a : of_node_[u]) {
+      for (std::uint64_t b : of_node_[v]) {
         if (a == b) return a;
       }
     }
     return kNone;
   }
-
-  // Adds the nodes of `region` (repeats ignored) as one set, merged with every set that holds
-  // two or more of them.
-  void add(std::vector<std::uint64_t>& region) {
-    ++epoch_;
-    std::size_t kept = 0;
-    for (std::uint64_t x : region) {
-      if (seen_[x] != epoch_) {
-        seen_[x] = epoch_;
-        region[kept++] = x;
-      }
-    }
-    region.resize(kept);
-    std::uint64_t root = parent_.size();
-    parent_.push_back(root);
-    size_.push_back(region.size());
-    hits_.push_back(0);
-    touched_.clear();
-    for (std::uint64_t x : region) {
-      for (std::uint64_t r : normalized(x)) {
-        if (hits_[r]++ == 0) touched_.push_back(r);
-      }
-    }
-    for (std::uint64_t r : touched_) {
-      if (hits_[r] >= 2) root = unite(root, r);
-    }
-    for (std::uint64_t r : touched_) hits_[r] = 0;
-    for (std::uint64_t x : region) of_node_[x].push_back(root);
+  bool holds(std::uint64_t c, std::uint64_t x) const {
+    return std::find(of_node_[x].begin(), of_node_[x].end(), c) != of_node_[x].end();
   }
+  const std::vector<std::uint64_t>& of_node(std::uint64_t x) const { return of_node_[x]; }
 
-  std::uint64_t find(std::uint64_t c) {
-    while (parent_[c] != c) {
-      parent_[c] = parent_[parent_[c]];
-      c = parent_[c];
+  std::uint64_t make(std::uint64_t a, std::uint64_t b) {
+    members_.push_back({});
+    stars_.push_back({});
+    anchors_.push_back({a, b});
+    return members_.size() - 1;
+  }
+  std::vector<std::uint64_t>& members(std::uint64_t c) { return members_[c]; }
+  std::vector<std::uint64_t>& stars(std::uint64_t c) { return stars_[c]; }
+  Edge anchors(std::uint64_t c) const { return anchors_[c]; }
+  std::uint64_t count() const { return members_.size(); }
+
+  // Adds node x to cluster c.
+  void enter(std::uint64_t c, std::uint64_t x) {
+    members_[c].push_back(x);
+    of_node_[x].push_back(c);
+  }
+  // Moves every node of cluster `from` into cluster `into` (which does not hold them yet, but
+  // for at most one) and drops `from`.
+  void absorb(std::uint64_t into, std::uint64_t from) {
+    for (std::uint64_t x : members_[from]) {
+      std::vector<std::uint64_t>& list = of_node_[x];
+      list.erase(std::find(list.begin(), list.end(), from));
+      if (!holds(into, x)) enter(into, x);
     }
-    return c;
+    std::vector<std::uint64_t>().swap(members_[from]);
+    std::vector<std::uint64_t>().swap(stars_[from]);
   }
 
  private:
-  std::uint64_t unite(std::uint64_t a, std::uint64_t b) {
-    a = find(a);
-    b = find(b);
-    if (a == b) return a;
-    if (size_[a] < size_[b]) std::swap(a, b);
-    parent_[b] = a;
-    size_[a] += size_[b];
-    return a;
-  }
-
-  // Node x's list with every id replaced by its root, each root once.
-  const std::vector<std::uint64_t>& normalized(std::uint64_t x) {
-    std::vector<std::uint64_t>& list = of_node_[x];
-    std::size_t kept = 0;
-    for (std::size_t k = 0; k < list.size(); ++k) {
-      const std::uint64_t r = find(list[k]);
-      if (std::find(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(kept), r) ==
-          list.begin() + static_cast<std::ptrdiff_t>(kept)) {
-        list[kept++] = r;
-      }
-    }
-    list.resize(kept);
-    return list;
-  }
-
-  std::vector<std::vector<std::uint64_t>> of_node_;
-  std::vector<std::uint64_t> parent_, size_, hits_, touched_;
-  std::vector<std::uint64_t> seen_;
-  std::uint64_t epoch_ = 0;
+  std::vector<std::vector<std::uint64_t>> of_node_, members_, stars_;
+  std::vector<Edge> anchors_;
 };
 
 // The pebble game over m nodes: every node has two slots, each empty (a free pebble) or holding
@@ -120,6 +86,26 @@ class PebbleGame {
     hidden_a_ = a;
     hidden_b_ = b;
   }
+
+  // Takes bar e between x and y out of the game, freeing the pebble that covered it.
+  void remove(std::uint64_t x, std::uint64_t y, std::uint64_t e) {
+    for (std::uint64_t s = 2 * x; s < 2 * x + 2; ++s) {
+      if (bar_[s] == e) {
+        to_[s] = bar_[s] = kNone;
+        return;
+      }
+    }
+    for (std::uint64_t s = 2 * y; s < 2 * y + 2; ++s) {
+      if (bar_[s] == e) {
+        to_[s] = bar_[s] = kNone;
+        return;
+      }
+    }
+    panic("a bar missing from the pebble game");
+  }
+  // The node and bar in slot s (0 or 1) of x; kNone when free.
+  std::uint64_t target(std::uint64_t x, std::uint64_t s) const { return to_[2 * x + s]; }
+  std::uint64_t bar(std::uint64_t x, std::uint64_t s) const { return bar_[2 * x + s]; }
 
   // Places bar `e` directed x to y in a free slot of x.
   void place(std::uint64_t x, std::uint64_t y, std::uint64_t e) {
@@ -260,18 +246,152 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
   CompactGraph graph = compact_graph(n, edges);
   const std::uint64_t m = graph.m;
   checked_bytes(m, 8 * sizeof(std::uint64_t));
+  const auto nodes = static_cast<std::size_t>(m);
 
   RigidComponentsResult result;
   result.independent.assign(count, 0);
   PebbleGame game(m);
-  ClusterSet circuits(m);
-  std::vector<std::uint64_t> region;
+  Clusters clusters(m);
+  // The game holds the accepted bars outside every cluster (held) and, for each cluster, a star:
+  // a bar between its two anchors and bars from every other node to both. A cluster is rigid,
+  // so its star spans what its bars span, and searches inside a star are short.
+  std::vector<std::uint8_t> held(count, 0);
+  std::vector<Edge> star_ends;
+  auto ends = [&](std::uint64_t id) {
+    return id < count ? graph.edges[id] : star_ends[id - count];
+  };
+  std::vector<std::uint64_t> mark(nodes, 0), merged_mark, hits;
+  std::uint64_t epoch = 0;
+  std::vector<std::uint64_t> region, rest, merged, touched;
+
+  // Adds a star bar x-y to cluster c and places it, freeing a pebble on x or y if needed (the
+  // bars the game then holds are independent, so one can always be found).
+  auto add_star_bar = [&](std::uint64_t c, std::uint64_t x, std::uint64_t y) {
+    const std::uint64_t id = count + star_ends.size();
+    star_ends.push_back({x, y});
+    clusters.stars(c).push_back(id);
+    game.hide(kNone, kNone);
+    if (game.free_pebbles(x) == 0 && game.free_pebbles(y) > 0) std::swap(x, y);
+    if (game.free_pebbles(x) == 0) {
+      game.clear_visited();
+      if (!game.search(x)) {
+        std::swap(x, y);
+        game.clear_visited();
+        check(game.search(x), "no pebble for an independent bar");
+      }
+    }
+    game.place(x, y, id);
+  };
+
+  // Merges the circuit with node set `region` into the clusters: the new cluster N is the
+  // region with every cluster that shares two nodes with it, repeated until none does.
+  auto merge_circuit = [&]() {
+    const std::uint64_t dedupe = ++epoch;
+    std::size_t kept = 0;
+    for (std::uint64_t x : region) {
+      if (mark[x] != dedupe) {
+        mark[x] = dedupe;
+        region[kept++] = x;
+      }
+    }
+    region.resize(kept);
+    if (hits.size() < clusters.count()) {
+      hits.resize(clusters.count(), 0);
+      merged_mark.resize(clusters.count(), 0);
+    }
+    touched.clear();
+    for (std::uint64_t x : region) {
+      for (std::uint64_t c : clusters.of_node(x)) {
+        if (hits[c]++ == 0) touched.push_back(c);
+      }
+    }
+    const std::uint64_t in_n = ++epoch;
+    merged.clear();
+    std::uint64_t base = kNone;
+    for (std::uint64_t c : touched) {
+      if (hits[c] >= 2) {
+        merged.push_back(c);
+        merged_mark[c] = in_n;
+        if (base == kNone || clusters.members(c).size() > clusters.members(base).size()) base = c;
+      }
+      hits[c] = 0;
+    }
+    // rest: the nodes of N outside the base cluster, marked with in_n.
+    rest.clear();
+    auto take = [&](std::uint64_t x) {
+      if (mark[x] == in_n || (base != kNone && clusters.holds(base, x))) return;
+      mark[x] = in_n;
+      rest.push_back(x);
+    };
+    auto in_new = [&](std::uint64_t x) {
+      return mark[x] == in_n || (base != kNone && clusters.holds(base, x));
+    };
+    for (std::uint64_t x : region) take(x);
+    for (std::uint64_t c : merged) {
+      if (c == base) continue;
+      for (std::uint64_t x : clusters.members(c)) take(x);
+    }
+    for (std::size_t at = 0; at < rest.size(); ++at) {
+      const std::vector<std::uint64_t> own = clusters.of_node(rest[at]);
+      for (std::uint64_t c : own) {
+        if (merged_mark[c] == in_n) continue;
+        std::uint64_t shared = 0;
+        for (std::uint64_t x : clusters.members(c)) shared += in_new(x) ? 1 : 0;
+        if (shared < 2) continue;
+        merged.push_back(c);
+        merged_mark[c] = in_n;
+        for (std::uint64_t x : clusters.members(c)) take(x);
+      }
+    }
+    // Replace every bar the game holds inside N, but the base cluster's star, by star bars.
+    std::uint64_t removed = 0, added = 0;
+    for (std::uint64_t c : merged) {
+      if (c == base) continue;
+      for (std::uint64_t id : clusters.stars(c)) {
+        game.remove(ends(id).i, ends(id).j, id);
+        ++removed;
+      }
+    }
+    for (std::uint64_t x : rest) {
+      for (std::uint64_t p = graph.offsets[x]; p < graph.offsets[x + 1]; ++p) {
+        const std::uint64_t id = graph.bar[p];
+        if (held[id] == 0 || !in_new(graph.neighbour[p])) continue;
+        game.remove(x, graph.neighbour[p], id);
+        held[id] = 0;
+        ++removed;
+      }
+    }
+    if (base == kNone) {
+      base = clusters.make(rest[0], rest[1]);
+      if (merged_mark.size() < clusters.count()) {
+        merged_mark.resize(clusters.count(), 0);
+        hits.resize(clusters.count(), 0);
+      }
+      merged_mark[base] = in_n;
+      add_star_bar(base, rest[0], rest[1]);
+      ++added;
+    }
+    const Edge anchors = clusters.anchors(base);
+    for (std::uint64_t x : rest) {
+      if (x == anchors.i || x == anchors.j) continue;
+      add_star_bar(base, x, anchors.i);
+      add_star_bar(base, x, anchors.j);
+      added += 2;
+    }
+    check(added == removed, "a circuit cluster that is not tight");
+    for (std::uint64_t c : merged) {
+      if (c != base) clusters.absorb(base, c);
+    }
+    for (std::uint64_t x : rest) {
+      if (!clusters.holds(base, x)) clusters.enter(base, x);
+    }
+  };
 
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint64_t u = graph.edges[k].i, v = graph.edges[k].j;
     // Both ends in one circuit cluster: that cluster is rigid, so the bar is dependent, and its
     // circuit lies in the cluster.
-    if (circuits.common(u, v) != kNone) continue;
+    if (clusters.common(u, v) != kNone) continue;
     game.hide(u, v);
     // When the searches from u fail, the nodes they reach hold no free pebble and lead to none,
     // and the searches from v cannot change that (they reverse only bars outside that set), so
@@ -297,6 +417,7 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
     game.clear_blocked();
     if (game.free_pebbles(u) + game.free_pebbles(v) == 4) {
       game.place(u, v, k);
+      held[k] = 1;
       result.independent[k] = 1;
       ++result.rank;
       continue;
@@ -309,7 +430,31 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
     } else {
       region.push_back(v);
     }
-    circuits.add(region);
+    merge_circuit();
+  }
+
+  // The bars the game holds, as an undirected adjacency.
+  std::vector<std::uint64_t> offsets(nodes + 1, 0), neighbour;
+  for (std::uint64_t x = 0; x < m; ++x) {
+    for (std::uint64_t s = 0; s < 2; ++s) {
+      const std::uint64_t y = game.target(x, s);
+      if (y == kNone) continue;
+      ++offsets[x + 1];
+      ++offsets[y + 1];
+    }
+  }
+  for (std::size_t x = 0; x < nodes; ++x) offsets[x + 1] += offsets[x];
+  neighbour.resize(offsets[nodes]);
+  {
+    std::vector<std::uint64_t> next(offsets.begin(), offsets.end() - 1);
+    for (std::uint64_t x = 0; x < m; ++x) {
+      for (std::uint64_t s = 0; s < 2; ++s) {
+        const std::uint64_t y = game.target(x, s);
+        if (y == kNone) continue;
+        neighbour[next[x]++] = y;
+        neighbour[next[y]++] = x;
+      }
+    }
   }
 
   // The rigid components of the final graph, one at a time from the first bar not yet placed:
@@ -320,7 +465,7 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
   result.component.assign(count, -1);
   for (std::size_t k = 0; k < count; ++k) {
     const std::uint64_t u = graph.edges[k].i, v = graph.edges[k].j;
-    result.redundant[k] = circuits.common(u, v) != kNone ? 1 : 0;
+    result.redundant[k] = clusters.common(u, v) != kNone ? 1 : 0;
     if (result.component[k] >= 0) continue;
     const auto number = static_cast<std::int64_t>(result.n_components++);
     result.component[k] = number;
@@ -347,8 +492,8 @@ RigidComponentsResult find_rigid_components(std::uint64_t n, const std::vector<E
     // so searches treat them as visited.
     for (std::size_t at = 0; at < region.size(); ++at) {
       const std::uint64_t y = region[at];
-      for (std::uint64_t p = graph.offsets[y]; p < graph.offsets[y + 1]; ++p) {
-        const std::uint64_t x = graph.neighbour[p];
+      for (std::uint64_t p = offsets[y]; p < offsets[y + 1]; ++p) {
+        const std::uint64_t x = neighbour[p];
         if (game.blocked(x) || game.free_pebbles(x) > 0) continue;
         game.clear_visited();
         if (game.search(x)) continue;

@@ -25,9 +25,11 @@ struct RigidComponentsResult {
 
 /// Plays the (2,3) pebble game over `edges` (already checked by check_edge_list for n nodes) in
 /// order; a bar is independent when four pebbles can be gathered on its ends. A dependent bar's
-/// fundamental circuit is the set of bars spanned by the nodes its failed search reaches; the
-/// circuits are merged into clusters (vertex sets of circuit-connected bars, merged when they
-/// share two nodes), and a bar with both ends in one cluster is dependent without a search. The
+/// fundamental circuit is spanned by the nodes its failed search reaches; circuits are merged
+/// into clusters (the node sets of circuit-connected bars, merged when two share two nodes), and
+/// a bar with both ends in one cluster is dependent without a search. Inside the game a cluster's
+/// bars are replaced by a star (a bar between two anchor nodes and bars from every other node to
+/// both), which spans the same motions, so later searches cross a cluster in a few steps. The
 /// redundant bars are those with both ends in one cluster. The rigid components of the final
 /// graph are found afterwards, each once: the nodes that cannot reach a free pebble while three
 /// sit on the ends of one of its bars. Memory O(E) (nodes that no bar touches cost nothing).
