@@ -29,15 +29,5 @@ TEST(RigidComponents, CompleteGraphsAgreeWithThePlainGame) {
   }
 }
 
-TEST(RigidComponents, NodesWithoutBarsAreNotStored) {
-  // Two triangles hinged at one node: two components, whatever the node numbers.
-  const std::uint64_t big = std::uint64_t{1} << 62;
-  const std::vector<Edge> edges = {{0, big}, {big, 5}, {5, 0}, {5, big + 7}, {big + 7, 9}, {9, 5}};
-  const RigidComponentsResult result = find_rigid_components(big + 8, edges);
-  EXPECT_EQ(result.rank, 6u);
-  EXPECT_EQ(result.component, (std::vector<std::int64_t>{0, 0, 0, 1, 1, 1}));
-  EXPECT_EQ(result.redundant, std::vector<std::uint8_t>(6, 0));
-}
-
 }  // namespace
 }  // namespace trussel
