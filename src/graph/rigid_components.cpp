@@ -74,7 +74,7 @@ class PebbleGame {
       : to_(static_cast<std::size_t>(2 * m), kNone),
         bar_(static_cast<std::size_t>(2 * m), kNone),
         marks_(static_cast<std::size_t>(m), 0),
-        blocks_(static_cast<std::size_t>(m), 0) {}
+        via_(static_cast<std::size_t>(m), 0) {}
 
   std::int32_t free_pebbles(std::uint64_t x) const {
     return static_cast<std::int32_t>(to_[2 * x] == kNone) +
@@ -116,75 +116,63 @@ class PebbleGame {
 
   // Starts a new visited set; `reached()` lists the nodes entered since.
   void clear_visited() {
-    ++epoch_;
+    epoch_ = ++last_mark_;
     reached_.clear();
   }
-  bool visited(std::uint64_t x) const { return marks_[x] == epoch_ || blocks_[x] == block_epoch_; }
+  // One mark per node, fresh values for each set: a node is visited by the current search or
+  // blocked (in the current blocked set), never both.
+  bool visited(std::uint64_t x) const { return marks_[x] == epoch_ || marks_[x] == block_; }
   // Starts a new blocked set: nodes that every search treats as visited until the next call.
-  void clear_blocked() { ++block_epoch_; }
-  void block(std::uint64_t x) { blocks_[x] = block_epoch_; }
-  bool blocked(std::uint64_t x) const { return blocks_[x] == block_epoch_; }
+  void clear_blocked() { block_ = ++last_mark_; }
+  void block(std::uint64_t x) { marks_[x] = block_; }
+  bool blocked(std::uint64_t x) const { return marks_[x] == block_; }
   void visit(std::uint64_t x) {
     marks_[x] = epoch_;
     reached_.push_back(x);
   }
   const std::vector<std::uint64_t>& reached() const { return reached_; }
 
-  // Depth-first search along out-bars from `root` for a node outside the hidden pair with a free
-  // pebble, entering no visited node. On success reverses the path, so that the pebble is freed
-  // at `root`, and returns true; a root outside the hidden pair with a free pebble succeeds at
-  // once. On failure every node entered stays visited.
+  // Breadth-first search along out-bars from `root` for a node outside the hidden pair with a
+  // free pebble, entering no visited node. On success reverses the (shortest) path, so that the
+  // pebble is freed at `root`, and returns true; a root outside the hidden pair with a free
+  // pebble succeeds at once. On failure every node entered stays visited. Shortest paths keep
+  // the directed bars from forming long chains that later searches would have to walk.
   bool search(std::uint64_t root) {
     if (visited(root)) return false;
     visit(root);
     if (!is_hidden(root) && free_pebbles(root) > 0) return true;
-    stack_.clear();
-    stack_.push_back({root, 0});
-    while (!stack_.empty()) {
-      Frame& top = stack_.back();
-      if (top.slot == 2) {
-        stack_.pop_back();
-        if (!stack_.empty()) ++stack_.back().slot;
-        continue;
+    for (std::size_t head = reached_.size() - 1; head < reached_.size(); ++head) {
+      const std::uint64_t x = reached_[head];
+      for (std::uint64_t s = 2 * x; s < 2 * x + 2; ++s) {
+        const std::uint64_t w = to_[s];
+        if (w == kNone || visited(w)) continue;
+        visit(w);
+        via_[w] = s;
+        if (is_hidden(w) || free_pebbles(w) == 0) continue;
+        // Turn the bars of the path around from the far end: each reversal fills the slot that
+        // the previous one emptied, the first one the free slot of w.
+        for (std::uint64_t y = w; y != root;) {
+          const std::uint64_t slot = via_[y];
+          const std::uint64_t e = bar_[slot];
+          to_[slot] = kNone;
+          bar_[slot] = kNone;
+          place(y, slot / 2, e);
+          y = slot / 2;
+        }
+        return true;
       }
-      const std::uint64_t w = to_[2 * top.node + top.slot];
-      if (w == kNone || visited(w)) {
-        ++top.slot;
-        continue;
-      }
-      visit(w);
-      if (is_hidden(w) || free_pebbles(w) == 0) {
-        stack_.push_back({w, 0});
-        continue;
-      }
-      // Turn the bars of the path around from the far end: each reversal fills the slot that
-      // the previous one emptied, the first one the free slot of w.
-      for (std::size_t k = stack_.size(); k-- > 0;) {
-        const std::size_t s = static_cast<std::size_t>(2 * stack_[k].node + stack_[k].slot);
-        const std::uint64_t y = to_[s];
-        const std::uint64_t e = bar_[s];
-        to_[s] = kNone;
-        bar_[s] = kNone;
-        place(y, stack_[k].node, e);
-      }
-      return true;
     }
     return false;
   }
 
  private:
-  struct Frame {
-    std::uint64_t node;
-    std::uint64_t slot;
-  };
-
   bool is_hidden(std::uint64_t x) const { return x == hidden_a_ || x == hidden_b_; }
 
   std::vector<std::uint64_t> to_, bar_;
-  std::vector<std::uint64_t> marks_, blocks_;
-  std::uint64_t epoch_ = 0, block_epoch_ = 1;
+  std::vector<std::uint64_t> marks_;
+  std::vector<std::uint64_t> via_;  // the slot of the bar a search entered each node by
+  std::uint64_t epoch_ = 1, block_ = 2, last_mark_ = 2;
   std::vector<std::uint64_t> reached_;
-  std::vector<Frame> stack_;
   std::uint64_t hidden_a_ = kNone, hidden_b_ = kNone;
 };
 
