@@ -34,4 +34,12 @@ NodeList draw_framework(CoordinateRng& rng, std::uint64_t n_nodes, std::uint64_t
   return nodes;
 }
 
+FloatMatrix draw_coordinates(CoordinateRng& rng, std::uint64_t n_nodes, std::uint64_t d) {
+  FloatMatrix coords(n_nodes, d);
+  for (std::uint64_t i = 0; i < n_nodes; ++i) {
+    for (std::uint64_t c = 0; c < d; ++c) coords.at(i, c) = rng.next_coordinate();
+  }
+  return coords;
+}
+
 }  // namespace trussel

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "common/matrix.hpp"
 #include "node/node.hpp"
 
 namespace trussel {
@@ -37,5 +38,10 @@ class CoordinateRng {
 /// coordinate vector's byte size does not fit in a signed 64-bit integer;
 /// std::bad_alloc propagates.
 NodeList draw_framework(CoordinateRng& rng, std::uint64_t n_nodes, std::uint64_t d);
+
+/// The coordinates of draw_framework(rng, n_nodes, d) as one row-major n_nodes x d matrix (row
+/// i is node i), drawn in the same order. Throws Panic "capacity overflow" when its byte size
+/// does not fit in a signed 64-bit integer; std::bad_alloc propagates.
+FloatMatrix draw_coordinates(CoordinateRng& rng, std::uint64_t n_nodes, std::uint64_t d);
 
 }  // namespace trussel

@@ -165,5 +165,44 @@ inline constexpr const char kLabelEdgesDoc[] =
     "  \"n_nodes\"         int\n"
     "  \"d\"               int\n"
     "  \"accepted_edges\"  list[(i,j)]     the bars labelled 1, as given, in order";
+inline constexpr const char kRigidComponentsDoc[] =
+    "rigid_components(n, edges)\n"
+    "--\n"
+    "\n"
+    "Generic rigidity of a graph in the plane by the (2,3) pebble game \u2014 no coordinates,\n"
+    "no matrix rank; the answer for almost every placement of the nodes.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "n     : int \u2014 number of nodes\n"
+    "edges : array-like shape (E, 2), integer \u2014 the bars (i, j), tested in this order\n"
+    "\n"
+    "Returns dict with keys:\n"
+    "  \"independent\"   np.ndarray[u8]   1=independent of the bars before it (pebble game)\n"
+    "  \"redundant\"     np.ndarray[u8]   1=in a circuit: removing it alone keeps the rank\n"
+    "                                  (independent of the order of the bars)\n"
+    "  \"component\"     np.ndarray[i64]  rigid component of each bar, numbered 0, 1, ... by\n"
+    "                                  first appearance; the components partition the bars\n"
+    "  \"n_components\"  int\n"
+    "  \"rank\"          int              number of independent bars\n"
+    "  \"dof\"           int              2n \u2212 3 \u2212 rank (0 for n < 2)\n"
+    "  \"is_rigid\"      bool             dof == 0";
+
+inline constexpr const char kDrawFrameworkDoc[] =
+    "draw_framework(n_nodes, d, seed)\n"
+    "--\n"
+    "\n"
+    "Draw the node coordinates that generate_training_batch uses: graph k of a batch with\n"
+    "seed s has the coordinates draw_framework(n_nodes, d, s + k), bit for bit.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "n_nodes : int \u2014 number of nodes\n"
+    "d       : int \u2014 embedding dimension (2 or 3)\n"
+    "seed    : int \u2014 RNG start\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "np.ndarray  shape (n_nodes, d)  \u2014 coordinates in [0, 5)";
 
 }  // namespace trussel::py

@@ -5,10 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "batch/coordinate_rng.hpp"
 #include "batch/training_batch.hpp"
 #include "embedding/mds.hpp"
 #include "graph/edge_list.hpp"
 #include "graph/label_edges.hpp"
+#include "graph/rigid_components.hpp"
 #include "pebble/pebble_game.hpp"
 #include "python/args.hpp"
 #include "python/exceptions.hpp"
@@ -236,6 +238,55 @@ PyObject* py_label_edges(PyObject* /*module*/, PyObject* args, PyObject* kwargs)
     set_item(dict.get(), "d", new_int(d));
     set_item(dict.get(), "accepted_edges", new_edge_list(accepted));
     return dict;
+  });
+}
+
+PyObject* py_rigid_components(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[2];
+    bind_arguments(kRigidComponentsSignature, args, kwargs, slot);
+    const std::uint64_t n = to_count(slot[0], "n");
+    EdgeList edges = to_edge_list(slot[1], "edges");
+
+    check_edge_list(n, edges);  // ValueError
+    RigidComponentsResult result;
+    {
+      InterruptibleRelease unlocked;
+      result = find_rigid_components(n, edges.edges);  // Panic
+    }
+    // dof = max(0, 2n - 3) - rank, exact for every n.
+    WideCount dof = rank_bound(n, 2);
+    if (dof.lo < result.rank) --dof.hi;
+    dof.lo -= result.rank;
+    const bool is_rigid = dof.hi == 0 && dof.lo == 0;
+    PyRef dict = check_new(PyDict_New());
+    set_item(dict.get(), "independent", new_uint8_array(std::move(result.independent)));
+    set_item(dict.get(), "redundant", new_uint8_array(std::move(result.redundant)));
+    set_item(dict.get(), "component", new_int64_array(std::move(result.component)));
+    set_item(dict.get(), "n_components", new_int(result.n_components));
+    set_item(dict.get(), "rank", new_int(result.rank));
+    set_item(dict.get(), "dof", new_wide_int(dof));
+    set_item(dict.get(), "is_rigid", PyRef::borrow(is_rigid ? Py_True : Py_False));
+    return dict;
+  });
+}
+
+PyObject* py_draw_framework(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[3];
+    bind_arguments(kDrawFrameworkSignature, args, kwargs, slot);
+    const std::uint64_t n_nodes = to_count(slot[0], "n_nodes");
+    const std::uint64_t d = to_count(slot[1], "d");
+    const std::uint64_t seed = to_count(slot[2], "seed");
+
+    if (d != 2 && d != 3) throw ValueError("d must be 2 or 3");
+    FloatMatrix coords;
+    {
+      InterruptibleRelease unlocked;
+      CoordinateRng rng(seed);
+      coords = draw_coordinates(rng, n_nodes, d);  // Panic "capacity overflow"
+    }
+    return new_float64_array(std::move(coords));
   });
 }
 

@@ -13,5 +13,7 @@ PyObject* py_reconstruct_coords(PyObject* module, PyObject* args, PyObject* kwar
 PyObject* py_pebble_game(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_mds(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_label_edges(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_rigid_components(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_draw_framework(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 
 }  // namespace trussel::py

@@ -47,6 +47,10 @@ PyMethodDef function_table[] = {
      kReconstructDoc},
     {"pebble_game", as_method<py_pebble_game>(), METH_VARARGS | METH_KEYWORDS, kPebbleGameDoc},
     {"label_edges", as_method<py_label_edges>(), METH_VARARGS | METH_KEYWORDS, kLabelEdgesDoc},
+    {"rigid_components", as_method<py_rigid_components>(), METH_VARARGS | METH_KEYWORDS,
+     kRigidComponentsDoc},
+    {"draw_framework", as_method<py_draw_framework>(), METH_VARARGS | METH_KEYWORDS,
+     kDrawFrameworkDoc},
     {"mds", as_method<py_mds>(), METH_VARARGS | METH_KEYWORDS, kMdsDoc},
 };
 

@@ -37,6 +37,15 @@ class LabelEdgesResult(TypedDict):
     d: int
     accepted_edges: list[tuple[int, int]]
 
+class RigidComponentsResult(TypedDict):
+    independent: npt.NDArray[np.uint8]
+    redundant: npt.NDArray[np.uint8]
+    component: npt.NDArray[np.int64]
+    n_components: int
+    rank: int
+    dof: int
+    is_rigid: bool
+
 class ReconstructionResult(TypedDict):
     coords: npt.NDArray[np.float64]
     stress: float
@@ -176,6 +185,44 @@ def label_edges(
       "n_nodes"         int
       "d"               int
       "accepted_edges"  list[(i,j)]     the bars labelled 1, as given, in order
+    """
+
+def rigid_components(n: SupportsIndex, edges: npt.ArrayLike) -> RigidComponentsResult:
+    """Generic rigidity of a graph in the plane by the (2,3) pebble game — no coordinates,
+    no matrix rank; the answer for almost every placement of the nodes.
+
+    Parameters
+    ----------
+    n     : int — number of nodes
+    edges : array-like shape (E, 2), integer — the bars (i, j), tested in this order
+
+    Returns dict with keys:
+      "independent"   np.ndarray[u8]   1=independent of the bars before it (pebble game)
+      "redundant"     np.ndarray[u8]   1=in a circuit: removing it alone keeps the rank
+                                      (independent of the order of the bars)
+      "component"     np.ndarray[i64]  rigid component of each bar, numbered 0, 1, ... by
+                                      first appearance; the components partition the bars
+      "n_components"  int
+      "rank"          int              number of independent bars
+      "dof"           int              2n − 3 − rank (0 for n < 2)
+      "is_rigid"      bool             dof == 0
+    """
+
+def draw_framework(
+    n_nodes: SupportsIndex, d: SupportsIndex, seed: SupportsIndex
+) -> npt.NDArray[np.float64]:
+    """Draw the node coordinates that generate_training_batch uses: graph k of a batch with
+    seed s has the coordinates draw_framework(n_nodes, d, s + k), bit for bit.
+
+    Parameters
+    ----------
+    n_nodes : int — number of nodes
+    d       : int — embedding dimension (2 or 3)
+    seed    : int — RNG start
+
+    Returns
+    -------
+    np.ndarray  shape (n_nodes, d)  — coordinates in [0, 5)
     """
 
 def mds(

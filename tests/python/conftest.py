@@ -1,5 +1,6 @@
 """Shared helpers, and the table of module functions that the boundary tests run over."""
 
+import os
 import re
 
 import numpy as np
@@ -16,8 +17,17 @@ FUNCTIONS = {
     "reconstruct": (np.ones((4, 4)), 2, None),
     "pebble_game": (POINTS, 2),
     "label_edges": (POINTS, [[0, 1], [1, 2]], 2, None),
+    "rigid_components": (4, [[0, 1], [1, 2]]),
+    "draw_framework": (4, 2, 0),
     "mds": (np.ones((4, 4)), 2, None),
 }
+
+
+# AddressSanitizer aborts on an allocation it cannot serve instead of throwing std::bad_alloc.
+huge_allocation = pytest.mark.skipif(
+    os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1",
+    reason="the sanitizer runtime aborts on impossible allocations",
+)
 
 
 def raises(kind: type[BaseException], message: str):

@@ -15,6 +15,7 @@ import numpy as np
 import pytest
 
 import trussel
+from conftest import huge_allocation
 
 CALLS = int(os.environ.get("TRUSSEL_STRESS_CALLS", "1000"))
 rng = np.random.default_rng(1234)
@@ -105,10 +106,7 @@ def test_no_call_leaks(calls):
     assert rss_kib() - rss < 1024
 
 
-@pytest.mark.skipif(
-    os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1",
-    reason="the sanitizer runtime aborts on impossible allocations",
-)
+@huge_allocation
 def test_memory_error_and_capacity_overflow_paths_free_everything():
     gc.collect()
     blocks = sys.getallocatedblocks()

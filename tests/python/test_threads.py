@@ -34,6 +34,8 @@ CALLS = {
     "reconstruct": (trussel.reconstruct, (distances(RNG.random((600, 3))), 3), True),
     "pebble_game": (trussel.pebble_game, (np.empty((5000, 2)), 2), True),
     "label_edges": (trussel.label_edges, (RNG.random((1500, 2)), EDGES_1500, 2), True),
+    "rigid_components": (trussel.rigid_components, (1500, EDGES_1500), True),
+    "draw_framework": (trussel.draw_framework, (3 * 10**6, 3, 0), True),
     "mds": (trussel.mds, (distances(RNG.random((1500, 3))), 3), True),
     "gram_from_dist": (trussel.gram_from_dist, (RNG.random((2000, 2000)),), False),
     "max_independent": (trussel.max_independent, (2**40, 3), False),
