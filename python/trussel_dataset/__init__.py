@@ -10,7 +10,7 @@ Stored arrays (E = bars of all frameworks together, cut by edge_offsets):
 
     positions        (graphs, n, d) float64   node coordinates
     edge_offsets     (graphs + 1,) int64      bars of framework k: edge_offsets[k]:edge_offsets[k+1]
-    edges            (E, 2) int32             bar (i, j), i < j
+    edges            (E, 2) uint8/16/32       bar (i, j), i < j; the narrowest type for n nodes
     labels           (E,) uint8               1 when the bar raises the rank of the bars before it
     redundant        (E,) uint8               1 when removing the bar alone keeps the rank
     rank, max_rank   (graphs,) int64
@@ -23,7 +23,7 @@ Stored arrays (E = bars of all frameworks together, cut by edge_offsets):
     bond_prob, jitter): 0-d arrays, what regenerates the file
 """
 
-from .cli import main
+from .cli import main, statistics
 from .families import FAMILIES, Parameters
 from .generation import generate
 from .storage import FORMAT_VERSION, DataSet, open_dataset, write_atomically
@@ -39,5 +39,6 @@ __all__ = [
     "generate",
     "main",
     "open",
+    "statistics",
     "write",
 ]

@@ -229,6 +229,11 @@ def test_lattice_frameworks(tmp_path, dim, jitter):
     )
     data = trussel_dataset.open(path)
     side = int(data["side"])
+    assert data["edges"].dtype == np.uint8 and data["positions"].shape == (
+        6,
+        side**2 if dim == 2 else -(-(side**3) // 2),
+        dim,
+    )
     exact = families.lattice_positions(side, dim)
     bonds = {tuple(bond) for bond in families.lattice_bonds(side, dim).tolist()}
     if dim == 2:
@@ -370,3 +375,41 @@ def test_installed_command_and_module_entry(tmp_path):
         env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)},
     )
     assert help_text.returncode == 0 and "--bond-prob" in help_text.stdout
+
+
+def import_pyg():
+    pytest.importorskip("torch", reason="the pyg extra (torch) is not installed")
+    pytest.importorskip("torch_geometric", reason="the pyg extra is not installed")
+    from trussel_dataset import pyg
+
+    return pyg
+
+
+@needs(*NEEDS["lattice"])
+def test_pyg_items_mirror_the_stored_frameworks(tmp_path):
+    pyg = import_pyg()
+    path = run(tmp_path, "l.npz", "lattice", "--graphs", "5", "--nodes", "20")
+    items, stored = pyg.FrameworkDataset(path), frameworks(path)
+    assert len(items) == 5 and items.family == "lattice"
+    for item, record in zip(items, stored):
+        np.testing.assert_array_equal(item.pos.numpy(), record["positions"].astype(np.float32))
+        bars = item.edge_index.numpy().T
+        np.testing.assert_array_equal(bars[0::2], record["edges"])
+        np.testing.assert_array_equal(bars[1::2], record["edges"][:, ::-1])
+        for name, key in [("edge_label", "labels"), ("edge_redundant", "redundant")]:
+            np.testing.assert_array_equal(getattr(item, name).numpy(), np.repeat(record[key], 2))
+        assert item.y.tolist() == [int(record["is_rigid"])]
+        assert item.edge_generic_redundant.shape == item.edge_redundant.shape
+
+
+@needs(*NEEDS["lattice"])
+def test_gnn_example_beats_both_baselines_on_held_out_frameworks():
+    import_pyg()
+    sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "examples"))
+    import train_gnn
+
+    results = train_gnn.main(["--quick"])
+    redundant, rigid = results["redundant"], results["is_rigid"]
+    assert redundant["network"] > max(redundant["majority"], redundant["pruned core"])
+    # Near the threshold a 100-node lattice is almost never rigid: at least match the baselines.
+    assert rigid["network"] >= max(rigid["majority"], rigid["pruned core"])
