@@ -288,6 +288,14 @@ def main(argv: Sequence[str] | None = None) -> int:
         )
     except ValueError as error:
         parser.error(str(error))
+    missing = parameters.missing_functions()
+    if missing:
+        print(
+            f"trussel-dataset: the {args.family} family needs "
+            f"{', '.join('trussel.' + name for name in missing)}, which this trussel lacks",
+            file=sys.stderr,
+        )
+        return 1
     threads = args.threads if args.threads is not None else generation.default_threads()
 
     started = time.perf_counter()

@@ -67,6 +67,15 @@ class Parameters:
         if not 0.0 <= self.jitter < 0.5:
             raise ValueError(f"jitter must be at least 0 and below 0.5, got {self.jitter}")
 
+    def missing_functions(self) -> list[str]:
+        """The module functions this family needs that the installed trussel lacks."""
+        needed = {
+            "complete": ["draw_framework"],
+            "geometric": ["draw_framework", "label_edges"],
+            "lattice": ["label_edges"],
+        }[self.family] + (["rigid_components"] if self.generic_fields else [])
+        return [name for name in needed if not hasattr(trussel, name)]
+
     @property
     def generic_fields(self) -> bool:
         """Whether frameworks also carry the pebble game's generic answer (plane, new families)."""
