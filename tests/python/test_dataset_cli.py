@@ -308,10 +308,14 @@ def test_bad_arguments_exit_with_a_message(tmp_path, capsys, options, message):
     assert os.listdir(tmp_path) == []
 
 
-def test_info_refuses_other_files(tmp_path, capsys):
+def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
     np.savez(tmp_path / "other.npz", labels=np.ones(3))
     assert trussel_dataset.main(["info", str(tmp_path / "other.npz")]) == 1
     assert "format version 0 is not 2" in capsys.readouterr().err
+    monkeypatch.delattr(trussel, "label_edges", raising=False)
+    assert trussel_dataset.main(["--family", "lattice", "--out", str(tmp_path / "l.npz")]) == 1
+    assert "the lattice family needs trussel.label_edges" in capsys.readouterr().err
+    assert os.listdir(tmp_path) == ["other.npz"]
 
 
 # The child replaces generation by a stand-in that announces itself and then blocks (reading
@@ -320,7 +324,7 @@ STOPPED_RUN = """
     import signal, sys
     import numpy as np
     import trussel_dataset
-    from trussel_dataset import generation, storage
+    from trussel_dataset import families, generation, storage
 
     phase, out = sys.argv[1:]
     def draw_chunk(parameters, start, count):
@@ -336,6 +340,7 @@ STOPPED_RUN = """
         print("blocked", file=sys.stderr, flush=True)
         signal.pause()
     generation.draw_chunk = draw_chunk
+    families.Parameters.missing_functions = lambda self: []
     storage._WRITERS[".npz"] = write_npz
     sys.exit(trussel_dataset.main(["--graphs", "9", "--chunk-size", "3", "--threads", "1",
                                    "--quiet", "--out", out]))
