@@ -119,6 +119,14 @@ FloatArrayView to_float_array(PyObject* obj, const char* name) {
   }
 }
 
+EdgeList to_edge_list(PyObject* obj, const char* name) {
+  try {
+    return as_edge_array(obj, name);
+  } catch (const ErrorAlreadySet&) {
+    rename_conversion_error(name);
+  }
+}
+
 std::uint64_t to_count(PyObject* obj, const char* name) {
   PyRef index;
   if (!PyLong_Check(obj)) {

@@ -26,6 +26,7 @@ inline constexpr Signature kTrainingBatchSignature{
 inline constexpr Signature kMaxIndependentSignature{"max_independent", {"n", "d"}, 2};
 inline constexpr Signature kReconstructSignature{"reconstruct", {"distance_matrix", "d", "tol"}, 2};
 inline constexpr Signature kPebbleGameSignature{"pebble_game", {"coords", "d"}, 2};
+inline constexpr Signature kLabelEdgesSignature{"label_edges", {"coords", "edges", "d", "tol"}, 3};
 
 /// Binds the positional tuple and keyword dict (may be NULL) to `slots` (borrowed references,
 /// nullptr where a parameter was not given). Raises TypeError with the module's binding messages.
@@ -37,6 +38,12 @@ FloatArrayView to_float_array(PyObject* obj, const char* name);
 /// Converts a count argument (int, int subclass or __index__) to 0 .. 2^64-1. A TypeError is
 /// renamed; the interpreter's OverflowError for negative or too large values passes unchanged.
 std::uint64_t to_count(PyObject* obj, const char* name);
+
+/// Converts an edge-list argument (see as_edge_array): an (E, 2) integer array or anything
+/// numpy.asarray turns into one. A TypeError is renamed "argument '<name>': ..."; a shape other
+/// than (E, 2) raises ValueError "<name> must have shape (E, 2), got <shape>". The rows are not
+/// checked against a node count: check_edge_list does that, after every argument is converted.
+EdgeList to_edge_list(PyObject* obj, const char* name);
 
 /// Converts an optional float argument: absent or None gives `fallback`.
 double to_optional_float(PyObject* obj, const char* name, double fallback);

@@ -1,4 +1,4 @@
-// Signature lines and docstrings of the six functions (UTF-8).
+// Signature lines and docstrings of the module's functions (UTF-8).
 #pragma once
 
 namespace trussel::py {
@@ -103,5 +103,40 @@ inline constexpr const char kPebbleGameDoc[] =
     "  \"accepted_edges\"  list[(i,j)]\n"
     "  \"n_nodes\"         int\n"
     "  \"d\"               int";
+
+inline constexpr const char kLabelEdgesDoc[] =
+    "label_edges(coords, edges, d, tol=None)\n"
+    "--\n"
+    "\n"
+    "Label the bars of a given edge list by the rank of their rigidity-matrix rows.\n"
+    "\n"
+    "The rows are reduced in the given order by sparse Gaussian elimination with threshold\n"
+    "partial pivoting; a bar is independent when its reduced row keeps an entry larger than\n"
+    "tol \u00b7 s, s being the largest extent of the coordinates along an axis (so bars shorter\n"
+    "than that count as joining coincident points). \"redundant\" comes from the same\n"
+    "factorisation: a bar is redundant when a self-stress is non-zero on it.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "coords : np.ndarray  shape (n, d)  \u2014 finite node coordinates, n \u2265 1\n"
+    "edges  : array-like  shape (E, 2)  \u2014 bars (i, j) of any integer dtype, in the order to "
+    "label\n"
+    "d      : int         \u2014 embedding dimension (2 or 3)\n"
+    "tol    : float, optional \u2014 relative rank tolerance (default 1e-8), see above\n"
+    "\n"
+    "Returns\n"
+    "-------\n"
+    "dict with keys:\n"
+    "  \"labels\"          np.ndarray[u8]  1 = the bar raises the rank of the bars before it\n"
+    "  \"redundant\"       np.ndarray[u8]  1 = removing the bar alone leaves the rank "
+    "unchanged\n"
+    "  \"rank\"            int             rank of the whole edge list\n"
+    "  \"max_rank\"        int             n(n\u22121)/2 for n \u2264 d+1, else nd \u2212 "
+    "d(d+1)/2\n"
+    "  \"is_rigid\"        bool            rank == max_rank\n"
+    "  \"dof\"             int             max_rank \u2212 rank\n"
+    "  \"n_nodes\"         int\n"
+    "  \"d\"               int\n"
+    "  \"accepted_edges\"  list[(i,j)]     the bars labelled 1, as given, in order";
 
 }  // namespace trussel::py

@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "batch/training_batch.hpp"
+#include "graph/edge_list.hpp"
+#include "graph/label_edges.hpp"
 #include "pebble/pebble_game.hpp"
 #include "python/args.hpp"
 #include "python/exceptions.hpp"
@@ -168,6 +170,45 @@ PyObject* py_pebble_game(PyObject* /*module*/, PyObject* args, PyObject* kwargs)
     set_item(dict.get(), "accepted_edges", new_edge_list(result.accepted_edges));
     set_item(dict.get(), "n_nodes", new_int(n));
     set_item(dict.get(), "d", new_int(2));
+    return dict;
+  });
+}
+
+PyObject* py_label_edges(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[4];
+    bind_arguments(kLabelEdgesSignature, args, kwargs, slot);
+    FloatArrayView view = to_float_array(slot[0], "coords");
+    EdgeList edges = to_edge_list(slot[1], "edges");
+    const std::uint64_t d = to_count(slot[2], "d");
+    const double tol = to_optional_float(slot[3], "tol", kLabelEdgesTolerance);
+
+    check_label_edges_shape(view.rows(), view.cols(), d);  // ValueError
+    const std::uint64_t n = view.rows();
+    check_edge_list(n, edges);  // ValueError
+    FloatMatrix coords = view.copy();
+    check_label_edges_values(coords, tol);  // ValueError
+    EdgeLabelling result;
+    {
+      GilRelease unlocked;
+      result = label_edges(coords, edges.edges, tol);
+    }
+    std::vector<Edge> accepted;
+    accepted.reserve(static_cast<std::size_t>(result.rank));
+    for (std::size_t k = 0; k < edges.edges.size(); ++k) {
+      if (result.labels[k] == 1) accepted.push_back(edges.edges[k]);
+    }
+    const std::uint64_t rank = result.rank, bound = result.max_rank;
+    PyRef dict = check_new(PyDict_New());
+    set_item(dict.get(), "labels", new_uint8_array(std::move(result.labels)));
+    set_item(dict.get(), "redundant", new_uint8_array(std::move(result.redundant)));
+    set_item(dict.get(), "rank", new_int(rank));
+    set_item(dict.get(), "max_rank", new_int(bound));
+    set_item(dict.get(), "is_rigid", PyRef::borrow(rank == bound ? Py_True : Py_False));
+    set_item(dict.get(), "dof", new_int(bound - rank));
+    set_item(dict.get(), "n_nodes", new_int(n));
+    set_item(dict.get(), "d", new_int(d));
+    set_item(dict.get(), "accepted_edges", new_edge_list(accepted));
     return dict;
   });
 }

@@ -1,4 +1,4 @@
-// The six functions the module exports, as the interpreter calls them.
+// The functions the module exports, as the interpreter calls them.
 #pragma once
 
 #include "python/ref.hpp"
@@ -11,5 +11,6 @@ PyObject* py_generate_training_batch(PyObject* module, PyObject* args, PyObject*
 PyObject* py_max_independent(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_reconstruct_coords(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_pebble_game(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_label_edges(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 
 }  // namespace trussel::py

@@ -46,6 +46,7 @@ PyMethodDef function_table[] = {
     {"reconstruct", as_method<py_reconstruct_coords>(), METH_VARARGS | METH_KEYWORDS,
      kReconstructDoc},
     {"pebble_game", as_method<py_pebble_game>(), METH_VARARGS | METH_KEYWORDS, kPebbleGameDoc},
+    {"label_edges", as_method<py_label_edges>(), METH_VARARGS | METH_KEYWORDS, kLabelEdgesDoc},
 };
 
 // Creates each function, lists its name in __all__ and sets it as a module attribute.

@@ -3,6 +3,7 @@
 
 #include <numpy/arrayobject.h>
 
+#include <algorithm>
 #include <string>
 
 #include "common/errors.hpp"
@@ -151,6 +152,63 @@ FloatArrayView as_float_array(PyObject* obj) {
                         dims[1], strides[0], strides[1]);
 }
 
+EdgeList as_edge_array(PyObject* obj, const char* name) {
+  ensure_numpy();
+  PyRef array_object = check_new(PyArray_FromAny(obj, nullptr, 0, 0, 0, nullptr));
+  auto* array = reinterpret_cast<PyArrayObject*>(array_object.get());
+  const int nd = PyArray_NDIM(array);
+  const npy_intp* dims = PyArray_DIMS(array);
+  EdgeList result;
+  if ((nd == 1 && dims[0] == 0) || (nd == 2 && dims[0] == 0 && dims[1] == 2)) return result;
+  const int type = PyArray_TYPE(array);
+  if (!PyTypeNum_ISINTEGER(type)) {
+    PyRef dtype = check_new(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DESCR(array))));
+    PyRef message = check_new(PyUnicode_FromFormat(
+        "expected an integer array of shape (E, 2), got dtype %U", dtype.get()));
+    PyErr_SetObject(PyExc_TypeError, message.get());
+    throw ErrorAlreadySet{};
+  }
+  if (nd != 2 || dims[1] != 2) {
+    PyRef shape = check_new(PyObject_GetAttrString(array_object.get(), "shape"));
+    PyRef text = check_new(PyObject_Str(shape.get()));
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
+    if (utf8 == nullptr) throw_error_already_set();
+    throw ValueError(std::string(name) + " must have shape (E, 2), got " + utf8);
+  }
+  const auto rows = static_cast<std::uint64_t>(dims[0]);
+  checked_bytes(rows, sizeof(Edge));
+  const auto size = static_cast<std::size_t>(PyArray_ITEMSIZE(array));
+  const bool is_signed = PyTypeNum_ISSIGNED(type);
+  const bool swapped = !PyArray_ISNOTSWAPPED(array);
+  const char* data = static_cast<const char*>(PyArray_DATA(array));
+  const npy_intp* strides = PyArray_STRIDES(array);
+  // One element as a 64-bit pattern: bytes in native order, then sign- or zero-extended.
+  auto read = [&](const char* at) {
+    unsigned char bytes[8] = {};
+    std::memcpy(bytes, at, size);
+    if (swapped) std::reverse(bytes, bytes + size);
+    std::uint64_t value = 0;
+    for (std::size_t b = 0; b < size; ++b) {
+#if NPY_BYTE_ORDER == NPY_BIG_ENDIAN
+      value = (value << 8) | bytes[b];
+#else
+      value |= static_cast<std::uint64_t>(bytes[b]) << (8 * b);
+#endif
+    }
+    if (is_signed && size < 8 && (value >> (8 * size - 1)) != 0) {
+      value |= ~std::uint64_t{0} << (8 * size);
+    }
+    return value;
+  };
+  result.signed_values = is_signed;
+  result.edges.resize(static_cast<std::size_t>(rows));
+  for (std::uint64_t k = 0; k < rows; ++k) {
+    const char* row = data + static_cast<std::int64_t>(k) * strides[0];
+    result.edges[k] = Edge{read(row), read(row + strides[1])};
+  }
+  return result;
+}
+
 PyRef new_float64_array(FloatMatrix&& matrix) {
   const npy_intp dims[2] = {static_cast<npy_intp>(matrix.rows()),
                             static_cast<npy_intp>(matrix.cols())};
@@ -169,6 +227,12 @@ PyRef new_uint8_array(std::vector<std::uint8_t>&& values) {
   const npy_intp dims[1] = {static_cast<npy_intp>(values.size())};
   const npy_intp strides[1] = {values.empty() ? 0 : 1};
   return new_array_over(std::move(values), NPY_UBYTE, 1, dims, strides);
+}
+
+PyRef new_int64_array(std::vector<std::int64_t>&& values) {
+  const npy_intp dims[1] = {static_cast<npy_intp>(values.size())};
+  const npy_intp strides[1] = {values.empty() ? 0 : static_cast<npy_intp>(sizeof(std::int64_t))};
+  return new_array_over(std::move(values), NPY_INT64, 1, dims, strides);
 }
 
 }  // namespace trussel::py

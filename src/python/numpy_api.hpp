@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/matrix.hpp"
+#include "graph/edge_list.hpp"
 
 namespace trussel::py {
 
@@ -52,10 +53,19 @@ class FloatArrayView {
 /// 'PyArray<T, D>'" and throws ErrorAlreadySet.
 FloatArrayView as_float_array(PyObject* obj);
 
+/// Reads an edge-list argument: `obj` as numpy.asarray(obj) would make it, an (E, 2) array of
+/// any integer type (signed or unsigned, any byte order and memory layout, read through its
+/// strides); a size-0 array of shape (0,) or (0, 2) of any dtype is the empty list. Another dtype
+/// sets TypeError "expected an integer array of shape (E, 2), got dtype <dtype>" and throws
+/// ErrorAlreadySet; another shape throws ValueError "<name> must have shape (E, 2), got <shape>".
+/// Exceptions of the conversion itself pass unchanged.
+EdgeList as_edge_array(PyObject* obj, const char* name);
+
 /// New writeable C-contiguous arrays that take over the given buffers (the array's base object
 /// owns and frees them): 2-D float64 (rows x cols), 1-D float64, 1-D uint8.
 PyRef new_float64_array(FloatMatrix&& matrix);
 PyRef new_float64_vector(std::vector<double>&& values);
 PyRef new_uint8_array(std::vector<std::uint8_t>&& values);
+PyRef new_int64_array(std::vector<std::int64_t>&& values);
 
 }  // namespace trussel::py

@@ -23,6 +23,17 @@ class PebbleGameResult(TypedDict):
     n_nodes: int
     d: int
 
+class LabelEdgesResult(TypedDict):
+    labels: npt.NDArray[np.uint8]
+    redundant: npt.NDArray[np.uint8]
+    rank: int
+    max_rank: int
+    is_rigid: bool
+    dof: int
+    n_nodes: int
+    d: int
+    accepted_edges: list[tuple[int, int]]
+
 class ReconstructionResult(TypedDict):
     coords: npt.NDArray[np.float64]
     stress: float
@@ -48,3 +59,9 @@ def reconstruct(
     tol: SupportsFloat | SupportsIndex | None = None,
 ) -> ReconstructionResult: ...
 def pebble_game(coords: npt.NDArray[np.float64], d: SupportsIndex) -> PebbleGameResult: ...
+def label_edges(
+    coords: npt.NDArray[np.float64],
+    edges: npt.ArrayLike,
+    d: SupportsIndex,
+    tol: SupportsFloat | SupportsIndex | None = None,
+) -> LabelEdgesResult: ...

@@ -42,5 +42,6 @@ def test_every_entry_point_goes_through_guarded():
             "py_max_independent",
             "py_reconstruct_coords",
             "py_pebble_game",
+            "py_label_edges",
         ]
     )
