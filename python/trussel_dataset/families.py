@@ -16,6 +16,7 @@ Seeds and frameworks:
 from __future__ import annotations
 
 import dataclasses
+import functools
 import math
 from typing import Any
 
@@ -27,6 +28,7 @@ FAMILIES = ("complete", "geometric", "lattice")
 DEFAULT_FAMILY = "geometric"
 DEFAULT_NODES = {"complete": 20, "geometric": 100, "lattice": 100}
 SEED_LIMIT = 2**64
+_MASK = SEED_LIMIT - 1
 
 _GOLDEN = np.uint64(0x9E3779B97F4A7C15)
 _MIX1 = np.uint64(0xBF58476D1CE4E5B9)
@@ -107,11 +109,17 @@ def splitmix64(values: np.ndarray) -> np.ndarray:
     return z ^ (z >> np.uint64(31))
 
 
+def _mix(value: int) -> int:
+    """splitmix64 of one integer, in Python integers (the same function as splitmix64)."""
+    z = (value + 0x9E3779B97F4A7C15) & _MASK
+    z = ((z ^ (z >> 30)) * 0xBF58476D1CE4E5B9) & _MASK
+    z = ((z ^ (z >> 27)) * 0x94D049BB133111EB) & _MASK
+    return z ^ (z >> 31)
+
+
 def framework_key(family: str, seed: int, k: int) -> int:
     """The 64-bit key from which framework k of a new family with this seed is drawn."""
-    key = splitmix64(np.array([_FAMILY_TAGS[family]], dtype=np.uint64))
-    key = splitmix64(key ^ np.uint64(seed))
-    return int(splitmix64(key ^ np.uint64(k % SEED_LIMIT))[0])
+    return _mix(_mix(_mix(_FAMILY_TAGS[family]) ^ seed) ^ (k % SEED_LIMIT))
 
 
 def hash_stream(key: int, start: int, count: int) -> np.ndarray:
@@ -125,6 +133,7 @@ def unit_floats(bits: np.ndarray) -> np.ndarray:
     return (bits >> np.uint64(11)).astype(np.float64) * 2.0**-53
 
 
+@functools.lru_cache(maxsize=64)
 def lattice_side(nodes: int, dim: int) -> int:
     """The side whose lattice (triangular in 2-D, fcc in 3-D) has about `nodes` sites."""
     if dim == 2:
@@ -180,27 +189,36 @@ def draw_lattice(parameters: Parameters, k: int) -> tuple[np.ndarray, np.ndarray
     return positions, bonds[kept]
 
 
-_LATTICES: dict[tuple[int, int], tuple[np.ndarray, np.ndarray]] = {}
-
-
+@functools.lru_cache(maxsize=8)
 def _lattice_cache(side: int, dim: int) -> tuple[np.ndarray, np.ndarray]:
-    if (side, dim) not in _LATTICES:
-        _LATTICES[side, dim] = (lattice_bonds(side, dim), lattice_positions(side, dim))
-    return _LATTICES[side, dim]
+    bonds, positions = lattice_bonds(side, dim), lattice_positions(side, dim)
+    bonds.flags.writeable = positions.flags.writeable = False  # shared by every framework
+    return bonds, positions
 
 
 def geometric_edges(positions: np.ndarray, degree: float) -> np.ndarray:
     """The round(n * degree / 2) closest pairs (i, j), i < j, in lexicographic order: the bars
     shorter than the radius that gives the target mean degree (ties broken by pair order)."""
     n = len(positions)
-    rows, cols = np.triu_indices(n, k=1)
+    rows, cols = _pairs(n)
     squared = np.zeros(len(rows))
     for axis in range(positions.shape[1]):  # one axis after another: a fixed order of sums
         delta = positions[rows, axis] - positions[cols, axis]
         squared = squared + delta * delta
     count = min(len(rows), round(n * degree / 2))
-    chosen = np.sort(np.argsort(squared, kind="stable")[:count])
-    return np.stack([rows[chosen], cols[chosen]], axis=1).astype(np.int64)
+    if count == 0:
+        return np.zeros((0, 2), dtype=np.int64)
+    radius = np.partition(squared, count - 1)[count - 1]
+    chosen = squared < radius
+    ties = np.flatnonzero(squared == radius)[: count - int(chosen.sum())]
+    chosen[ties] = True  # pairs exactly at the radius: the first ones in pair order
+    return np.stack([rows[chosen], cols[chosen]], axis=1)
+
+
+@functools.lru_cache(maxsize=8)
+def _pairs(n: int) -> tuple[np.ndarray, np.ndarray]:
+    rows, cols = np.triu_indices(n, k=1)
+    return rows.astype(np.int64), cols.astype(np.int64)
 
 
 def distance_matrix(positions: np.ndarray) -> np.ndarray:

@@ -152,7 +152,9 @@ def test_hash_and_keys():
     # splitmix64's published first output from state 0, and its bijectivity on a sample.
     assert families.splitmix64(np.array([0], dtype=np.uint64))[0] == 0xE220A8397B1DCDAF
     sample = np.arange(10**5, dtype=np.uint64) * np.uint64(0x9E3779B97F4A7C15)
-    assert len(np.unique(families.splitmix64(sample))) == len(sample)
+    mixed = families.splitmix64(sample)
+    assert len(np.unique(mixed)) == len(sample)
+    assert [families._mix(int(x)) for x in sample[:50]] == mixed[:50].tolist()
     keys = {
         families.framework_key(f, s, k)
         for f in ("geometric", "lattice")
