@@ -62,7 +62,7 @@ class Parameters:
             raise ValueError(f"nodes must be at least 1, got {self.nodes}")
         if not 0 <= self.seed < SEED_LIMIT:
             raise ValueError(f"seed must be between 0 and 2**64 - 1, got {self.seed}")
-        if not 0.0 <= self.degree <= self.nodes - 1:
+        if self.family == "geometric" and not 0.0 <= self.degree <= self.nodes - 1:
             raise ValueError(f"degree must be between 0 and nodes - 1, got {self.degree}")
         if not 0.0 <= self.bond_prob <= 1.0:
             raise ValueError(f"bond_prob must be between 0 and 1, got {self.bond_prob}")
