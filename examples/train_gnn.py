@@ -131,9 +131,9 @@ def accuracies(model: nn.Module, data: FrameworkDataset, majority: tuple[int, in
 def main(argv: list[str] | None = None) -> dict:
     parser = argparse.ArgumentParser(description="Train a bar classifier on diluted lattices.")
     parser.add_argument("--quick", action="store_true", help="small seeded run (a test)")
-    parser.add_argument("--train", type=int, default=2000, help="training frameworks")
+    parser.add_argument("--train", type=int, default=1000, help="training frameworks")
     parser.add_argument("--test", type=int, default=400, help="held-out frameworks")
-    parser.add_argument("--epochs", type=int, default=30)
+    parser.add_argument("--epochs", type=int, default=15)
     parser.add_argument("--nodes", type=int, default=100)
     parser.add_argument("--dim", type=int, default=2)
     parser.add_argument("--bond-prob", type=float, default=0.70)
