@@ -201,10 +201,7 @@ def geometric_edges(positions: np.ndarray, degree: float) -> np.ndarray:
     shorter than the radius that gives the target mean degree (ties broken by pair order)."""
     n = len(positions)
     rows, cols = _pairs(n)
-    squared = np.zeros(len(rows))
-    for axis in range(positions.shape[1]):  # one axis after another: a fixed order of sums
-        delta = positions[rows, axis] - positions[cols, axis]
-        squared = squared + delta * delta
+    squared = distance_matrix(positions, squared=True).take(rows * n + cols)
     count = min(len(rows), round(n * degree / 2))
     if count == 0:
         return np.zeros((0, 2), dtype=np.int64)
@@ -221,13 +218,13 @@ def _pairs(n: int) -> tuple[np.ndarray, np.ndarray]:
     return rows.astype(np.int64), cols.astype(np.int64)
 
 
-def distance_matrix(positions: np.ndarray) -> np.ndarray:
-    """Euclidean distances between all nodes, summed over the axes in order."""
-    squared = np.zeros((len(positions), len(positions)))
-    for axis in range(positions.shape[1]):
-        delta = positions[:, None, axis] - positions[None, :, axis]
-        squared = squared + delta * delta
-    return np.sqrt(squared)
+def distance_matrix(positions: np.ndarray, *, squared: bool = False) -> np.ndarray:
+    """Euclidean distances (or their squares) between all nodes."""
+    total = np.zeros((len(positions), len(positions)))
+    for axis in range(positions.shape[1]):  # one axis after another: a fixed order of sums
+        delta = np.subtract.outer(positions[:, axis], positions[:, axis])
+        total += delta * delta
+    return total if squared else np.sqrt(total)
 
 
 def draw(parameters: Parameters, k: int) -> dict[str, Any]:
