@@ -174,9 +174,10 @@ class Progress:
                 self._next_tenth += 1
             self._write(self._line(now, bar=False) + "\n")
 
-    def note(self, text: str) -> None:
-        if self._stream is not None:
-            self._write(("\n" if self._interactive else "") + text + "\n")
+    def note(self, text: str = "") -> None:
+        """Ends a redrawn bar, then writes `text` (if any) on a line of its own."""
+        if self._stream is not None and (text or self._interactive):
+            self._write(("\n" if self._interactive else "") + (text + "\n" if text else ""))
             self._interactive = False
 
     def _write(self, text: str) -> None:
@@ -312,11 +313,11 @@ def main(argv: Sequence[str] | None = None) -> int:
             progress.note(f"writing {args.out}")
             storage.write_atomically(args.out, arrays)
     except (KeyboardInterrupt, Terminated) as stop:
-        progress.note("")
+        progress.note()
         print("trussel-dataset: interrupted; no file written", file=sys.stderr)
         return 130 if isinstance(stop, KeyboardInterrupt) else 128 + signal.SIGTERM
     except MemoryError:
-        progress.note("")
+        progress.note()
         print(
             f"trussel-dataset: not enough memory for {args.graphs} frameworks of {nodes} nodes",
             file=sys.stderr,
