@@ -26,16 +26,19 @@ def main(path: str) -> None:
         f"rank {first['rank']} of {first['max_rank']}"
     )
 
-    # The labels can be recomputed from what is stored.
-    dim = int(data["dim"])
-    if data.family == "complete":
-        again = trussel.simulate(positions, dim)
-        assert np.array_equal(again["labels"], first["labels"])
-    else:
-        again = trussel.label_edges(positions, edges, dim)
-        assert np.array_equal(again["labels"], first["labels"])
-        assert np.array_equal(again["redundant"], first["redundant"])
-    print("framework 0 relabelled from its stored positions and bars: identical")
+    # Any framework can be drawn again, alone, from the stored parameters and its index.
+    parameters = trussel_dataset.Parameters.from_stored(data)
+    last = data.graphs - 1
+    again = trussel_dataset.draw(parameters, last)
+    stored = data.framework(last)
+    assert all(np.array_equal(again[name], stored[name]) for name in stored)
+    print(f"framework {last} drawn again from the stored parameters: identical")
+
+    # And its labels recomputed from its positions and bars.
+    if data.family != "complete":
+        labels = trussel.label_edges(first["positions"], first["edges"], int(data["dim"]))
+        assert np.array_equal(labels["redundant"], first["redundant"])
+        print("framework 0 relabelled from its positions and bars: identical")
 
 
 if __name__ == "__main__":

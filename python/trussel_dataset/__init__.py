@@ -25,7 +25,7 @@ Stored arrays (E = bars of all frameworks together, cut by edge_offsets):
 
 from .cli import main, statistics
 from .families import FAMILIES, Parameters
-from .generation import generate
+from .generation import draw, generate
 from .storage import FORMAT_VERSION, DataSet, open_dataset, write_atomically
 
 open = open_dataset  # noqa: A001 - the data set reader, trussel_dataset.open(path)
@@ -36,6 +36,7 @@ __all__ = [
     "FORMAT_VERSION",
     "DataSet",
     "Parameters",
+    "draw",
     "generate",
     "main",
     "open",

@@ -89,6 +89,13 @@ class Parameters:
             return self.nodes
         return len(lattice_sites(lattice_side(self.nodes, self.dim), self.dim))
 
+    @classmethod
+    def from_stored(cls, arrays: Any) -> Parameters:
+        """The parameters of a data set read back (the inverse of stored())."""
+        names = ("family", "nodes", "dim", "seed", "degree", "bond_prob", "jitter")
+        values = {name: arrays[name].item() for name in names if name in arrays}
+        return cls(distances="distances" in arrays, **values)
+
     def stored(self) -> dict[str, Any]:
         """The parameters that matter for this family, as stored in a data set."""
         values: dict[str, Any] = {"family": self.family, "nodes": self.node_count()}

@@ -28,6 +28,11 @@ def draw_chunk(parameters: families.Parameters, start: int, count: int) -> list[
     return [families.draw(parameters, k) for k in range(start, start + count)]
 
 
+def draw(parameters: families.Parameters, k: int) -> dict[str, Any]:
+    """Framework k alone, as stored in a data set with these parameters."""
+    return draw_chunk(parameters, k, 1)[0]
+
+
 def _chunks(total: int, size: int) -> Iterator[tuple[int, int]]:
     for start in range(0, total, size):
         yield start, min(size, total - start)
