@@ -1,4 +1,4 @@
-"""Load a training set written by trussel-dataset and show what it holds.
+"""Load a data set written by trussel-dataset and show what it holds.
 
 Usage: python examples/load_dataset.py dataset.npz
 """
@@ -8,30 +8,37 @@ import sys
 import numpy as np
 
 import trussel
+import trussel_dataset
 
 
 def main(path: str) -> None:
-    with np.load(path) as data:
-        graphs, nodes, dim, seed = (int(data[key]) for key in ("graphs", "nodes", "dim", "seed"))
-        labels = data["labels"]  # (graphs, E) uint8: one label per candidate bar
-        edge_index = data["edge_index"]  # (2, E): the candidate bars (i, j), shared by all graphs
-        distances = data["distance_matrices"]  # (graphs, nodes, nodes)
-        is_rigid = data["is_rigid"]
-        print(f"{graphs} frameworks of {nodes} nodes in {dim}-D (seed {seed})")
-        print(
-            f"labels {labels.shape} {labels.dtype}, edge_index {edge_index.shape}, "
-            f"distance_matrices {distances.shape}"
-        )
-        print(
-            f"rigid: {is_rigid.mean():.1%}; independent bars per framework: "
-            f"{labels.sum(axis=1).min()} to {labels.sum(axis=1).max()}"
-        )
+    data = trussel_dataset.open(path)
+    print(f"{path}: {data.graphs} frameworks of the {data.family} family")
+    for line in trussel_dataset.statistics(data):
+        print("  " + line)
 
-        # Any framework can be regenerated alone from the seed: framework 0 comes from seed + 0.
-        first = trussel.generate_training_batch(1, nodes, dim, seed)[0]
-        assert np.array_equal(first["labels"], labels[0])
-        assert np.array_equal(first["distance_matrix"], distances[0])
-        print("framework 0 regenerated from the stored parameters: identical")
+    # One framework: node positions, its bars and one label per bar.
+    first = data.framework(0)
+    positions, edges = first["positions"], first["edges"]
+    print(
+        f"framework 0: {len(positions)} nodes in {positions.shape[1]}-D, {len(edges)} bars, "
+        f"{first['labels'].sum()} independent, {first['redundant'].sum()} redundant, "
+        f"rank {first['rank']} of {first['max_rank']}"
+    )
+
+    # Any framework can be drawn again, alone, from the stored parameters and its index.
+    parameters = trussel_dataset.Parameters.from_stored(data)
+    last = data.graphs - 1
+    again = trussel_dataset.draw(parameters, last)
+    stored = data.framework(last)
+    assert all(np.array_equal(again[name], stored[name]) for name in stored)
+    print(f"framework {last} drawn again from the stored parameters: identical")
+
+    # And its labels recomputed from its positions and bars.
+    if data.family != "complete":
+        labels = trussel.label_edges(first["positions"], first["edges"], int(data["dim"]))
+        assert np.array_equal(labels["redundant"], first["redundant"])
+        print("framework 0 relabelled from its positions and bars: identical")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,85 @@
+"""Generating a data set on worker threads: chunks of frameworks, put together in framework order,
+so the result depends only on the parameters, never on the chunk size or the thread count."""
+
+from __future__ import annotations
+
+import concurrent.futures
+import os
+from collections.abc import Callable, Iterator
+from typing import Any
+
+from . import families, storage
+
+DEFAULT_CHUNK_SIZE = 64
+
+
+def default_threads() -> int:
+    try:
+        return max(1, len(os.sched_getaffinity(0)))
+    except (AttributeError, OSError):
+        return os.cpu_count() or 1
+
+
+def draw_chunk(parameters: families.Parameters, start: int, count: int) -> list[dict[str, Any]]:
+    """Frameworks start .. start + count - 1. The module's functions release the interpreter
+    lock, so chunks on different threads run in parallel."""
+    if parameters.family == "complete":
+        return families.draw_complete(parameters, start, count)
+    return [families.draw(parameters, k) for k in range(start, start + count)]
+
+
+def draw(parameters: families.Parameters, k: int) -> dict[str, Any]:
+    """Framework k alone, as stored in a data set with these parameters."""
+    return draw_chunk(parameters, k, 1)[0]
+
+
+def _chunks(total: int, size: int) -> Iterator[tuple[int, int]]:
+    for start in range(0, total, size):
+        yield start, min(size, total - start)
+
+
+def generate(
+    parameters: families.Parameters,
+    graphs: int,
+    *,
+    chunk_size: int = DEFAULT_CHUNK_SIZE,
+    threads: int = 1,
+    advance: Callable[[int], None] | None = None,
+) -> dict[str, Any]:
+    """The stored arrays of frameworks 0 .. graphs - 1; `advance(count)` after each chunk."""
+    records: list[list[dict[str, Any]] | None] = [None] * -(-graphs // chunk_size)
+    chunks = _chunks(graphs, chunk_size)
+    window = 2 * threads  # at most this many chunks are queued or running
+    with concurrent.futures.ThreadPoolExecutor(
+        max_workers=threads, thread_name_prefix="trussel-dataset"
+    ) as pool:
+        pending: dict[concurrent.futures.Future[list[dict[str, Any]]], tuple[int, int]] = {}
+
+        def submit_next() -> None:
+            chunk = next(chunks, None)
+            if chunk is not None:
+                pending[pool.submit(draw_chunk, parameters, *chunk)] = chunk
+
+        try:
+            for _ in range(window):
+                submit_next()
+            while pending:
+                done, _ = concurrent.futures.wait(
+                    pending, return_when=concurrent.futures.FIRST_COMPLETED
+                )
+                for future in done:
+                    start, count = pending.pop(future)
+                    batch = future.result()
+                    if len(batch) != count:
+                        raise RuntimeError(f"expected {count} frameworks, got {len(batch)}")
+                    records[start // chunk_size] = batch
+                    if advance is not None:
+                        advance(count)
+                    submit_next()
+        except BaseException:
+            # Chunks already running finish (they cannot be interrupted); the rest never start.
+            for future in pending:
+                future.cancel()
+            raise
+    flat = [record for batch in records if batch is not None for record in batch]
+    return storage.assemble(flat, parameters.stored())

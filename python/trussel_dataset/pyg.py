@@ -1,0 +1,81 @@
+"""PyTorch Geometric view of a data set: one Data object per framework.
+
+Needs the optional extra ``pip install trussel[pyg]`` (torch and torch_geometric), imported only
+when this module is.
+
+Each item is ``Data(pos, edge_index, edge_label, edge_redundant, y, ...)``:
+    pos             (n, d) float32      node positions
+    edge_index      (2, 2E) int64       every bar in both directions: columns 2b and 2b + 1 are
+                                        bar b as (i, j) and (j, i)
+    edge_label      (2E,) int64         1 independent, 0 dependent (in the stored bar order)
+    edge_redundant  (2E,) int64         1 when removing the bar keeps the rank
+    y               (1,) int64          is_rigid
+    rank, max_rank  (1,) int64
+and, where the data set has them, edge_generic_redundant (2E,) and generic_y (1,) from the
+pebble game.
+"""
+
+from __future__ import annotations
+
+import os
+import warnings
+from collections.abc import Callable
+from typing import Any
+
+import numpy as np
+import torch
+
+with warnings.catch_warnings():  # its import warns about torch.jit deprecations, not about us
+    warnings.simplefilter("ignore", DeprecationWarning)
+    from torch_geometric.data import Data, InMemoryDataset
+
+from . import storage
+
+
+def to_data(framework: dict[str, Any]) -> Data:
+    """The Data object of one framework as returned by DataSet.framework."""
+    edges = framework["edges"]
+    both = np.empty((2, 2 * len(edges)), dtype=np.int64)
+    both[0, 0::2], both[1, 0::2] = edges[:, 0], edges[:, 1]
+    both[0, 1::2], both[1, 1::2] = edges[:, 1], edges[:, 0]
+
+    def per_edge(values: np.ndarray) -> torch.Tensor:
+        return torch.from_numpy(np.repeat(values.astype(np.int64), 2))
+
+    def scalar(value: Any) -> torch.Tensor:
+        return torch.tensor([int(value)], dtype=torch.int64)
+
+    data = Data(
+        pos=torch.from_numpy(np.asarray(framework["positions"], dtype=np.float32)),
+        edge_index=torch.from_numpy(both),
+        edge_label=per_edge(framework["labels"]),
+        edge_redundant=per_edge(framework["redundant"]),
+        y=scalar(framework["is_rigid"]),
+        rank=scalar(framework["rank"]),
+        max_rank=scalar(framework["max_rank"]),
+    )
+    if "generic_redundant" in framework:
+        data.edge_generic_redundant = per_edge(framework["generic_redundant"])
+        data.generic_y = scalar(framework["generic_is_rigid"])
+    return data
+
+
+class FrameworkDataset(InMemoryDataset):
+    """All frameworks of a data set file (written by trussel-dataset), held in memory."""
+
+    def __init__(
+        self,
+        path: str | os.PathLike[str],
+        transform: Callable[[Data], Data] | None = None,
+        pre_transform: Callable[[Data], Data] | None = None,
+    ) -> None:
+        super().__init__(None, transform, pre_transform)
+        data_set = storage.open_dataset(path)
+        items = [to_data(data_set.framework(k)) for k in range(data_set.graphs)]
+        if pre_transform is not None:
+            items = [pre_transform(item) for item in items]
+        self.family = data_set.family
+        self.load_items(items)
+
+    def load_items(self, items: list[Data]) -> None:
+        self.data, self.slices = self.collate(items)
