@@ -8,7 +8,7 @@ from pathlib import Path
 
 import pytest
 
-CHILD = Path(__file__).with_name("interrupt_child.py")
+CHILD = Path(__file__).parents[2] / "benchmarks" / "interrupt_response.py"
 
 
 @pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals")
