@@ -15,19 +15,24 @@ import numpy as np
 import pytest
 
 import trussel
-from conftest import huge_allocation
+from conftest import distances, huge_allocation
 
 CALLS = int(os.environ.get("TRUSSEL_STRESS_CALLS", "1000"))
 rng = np.random.default_rng(1234)
 POINTS = [rng.random((n, d)) for n, d in [(5, 2), (7, 3), (9, 2), (6, 3)]]
-DISTANCES = [np.sqrt(((p[:, None] - p[None]) ** 2).sum(-1)) for p in POINTS]
-MIXED = [
+DISTANCES = [distances(p) for p in POINTS]
+EDGES = np.array([[0, 1], [1, 2], [2, 3], [3, 0], [0, 2], [4, 5], [5, 6], [6, 4], [1, 4]])
+MIXED = [  # every function, so that the threads below also cover the lock test's calls
     *[(trussel.simulate, (p, p.shape[1])) for p in POINTS],
     *[(trussel.reconstruct, (m, 2)) for m in DISTANCES],
     *[(trussel.gram_from_dist, (m,)) for m in DISTANCES],
+    *[(trussel.mds, (m, 2)) for m in [*DISTANCES, distances(rng.random((80, 3)))]],  # both paths
     (trussel.generate_training_batch, (3, 6, 2, 99)),
     (trussel.pebble_game, (POINTS[2], 2)),
     (trussel.max_independent, (2**63, 3)),
+    (trussel.label_edges, (POINTS[2], EDGES, 2)),
+    (trussel.rigid_components, (9, EDGES)),
+    (trussel.draw_framework, (6, 3, 5)),
 ]
 
 
@@ -71,6 +76,10 @@ ERRORS = [
     (trussel.reconstruct, (np.zeros((3, 4)), 2)),  # ValueError
     (trussel.gram_from_dist, (np.zeros((3, 3), dtype=np.int64),)),  # TypeError
     (trussel.reconstruct, (np.zeros((3, 3)), 5)),  # PanicException
+    (trussel.mds, (np.zeros((3, 3)), 3)),  # PanicException
+    (trussel.label_edges, (POINTS[0], [[0, 9]], 2)),  # ValueError
+    (trussel.rigid_components, (3, [[0.5, 1.0]])),  # TypeError
+    (trussel.draw_framework, (3, 4, 0)),  # ValueError
 ]
 
 

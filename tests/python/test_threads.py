@@ -10,7 +10,6 @@ three times, and a release still unseen skips the test instead of failing it."""
 
 import sys
 import threading
-from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -81,12 +80,3 @@ def test_lock_release_and_writes_to_the_input_during_the_call(name):
     if releases and not inside:
         pytest.skip("every call ended before this thread was scheduled: the release went unseen")
     assert inside is releases
-
-
-def test_calls_from_several_threads_match_sequential_calls():
-    calls = [(function, args) for function, args, _ in CALLS.values()] * 2
-    sequential = [function(*args) for function, args in calls]
-    with ThreadPoolExecutor(max_workers=4) as pool:
-        concurrent = list(pool.map(lambda call: call[0](*call[1]), calls))
-    for a, b in zip(concurrent, sequential):
-        assert_same(a, b)
