@@ -105,36 +105,13 @@ def test_reconstruct_matches_the_transcription():
     assert isometric == {True, False} and 500 in rotations
 
 
-@pytest.mark.parametrize("d", [2, 3])
-def test_reconstruct_recovers_simulated_points(d):
-    for n in (d + 1, 7, 20):
-        points = np.random.default_rng(n).random((n, d)) * 10.0
-        dist = trussel.simulate(points, d)["distance_matrix"]
-        result = trussel.reconstruct(dist, d)
-        assert result["stress"] < 1e-9 and result["is_isometric"] is True
-        np.testing.assert_allclose(distances(result["coords"]), dist, rtol=1e-9, atol=1e-9)
-        centred = points - points.mean(axis=0)
-        eigenvalues = np.linalg.eigvalsh(centred.T @ centred)[::-1]
-        np.testing.assert_allclose(result["eigenvalues"], eigenvalues, rtol=1e-9, atol=1e-12)
-
-
-def test_reconstruct_failures_and_tolerance():
-    for shape, d in [((3, 4), 2), ((0, 1), 5)]:  # the shape is checked before d
-        with raises(ValueError, "distance_matrix must be square"):
-            trussel.reconstruct(np.zeros(shape), d)
-    for n, d, message in [
-        (0, 1, "Only d=2 and d=3 are supported"),
-        (6, 2**64 - 1, "Only d=2 and d=3 are supported"),
-        (2, 2, "Need at least d+1 nodes to reconstruct in d dimensions"),
-        (3, 3, "Need at least d+1 nodes to reconstruct in d dimensions"),
-    ]:
-        with raises(trussel.PanicException, message):
-            trussel.reconstruct(np.zeros((n, n)), d)
-    # is_isometric is stress < tol: false at equality, for NaN and for tolerances of 0 or less.
+@pytest.mark.parametrize("function", [trussel.reconstruct, trussel.mds])
+def test_is_isometric_is_stress_below_tol(function):
+    # False at equality, for NaN and for tolerances of 0 or less.
     dist = distances(np.random.default_rng(5).random((7, 4)))
-    stress = trussel.reconstruct(dist, 2)["stress"]
+    stress = function(dist, 2)["stress"]
     for tol, expected in [(stress, False), (math.nextafter(stress, 1.0), True), (-0.0, False)]:
-        assert trussel.reconstruct(dist, 2, tol)["is_isometric"] is expected
+        assert function(dist, 2, tol)["is_isometric"] is expected
     dist[1, 3] = np.nan
     for tol in (None, math.inf, math.nan):
-        assert trussel.reconstruct(dist, 2, tol)["is_isometric"] is False
+        assert function(dist, 2, tol)["is_isometric"] is False
