@@ -1,18 +1,7 @@
 """generate_training_batch: frameworks rebuilt from the generator's definition, through simulate."""
 
-import numpy as np
-
 import trussel
-from conftest import assert_same, raises
-
-
-def draw(start: int, n_nodes: int, d: int) -> np.ndarray:
-    """Framework coordinates: a 64-bit LCG from `start`, its top 31 bits / (2^32 - 1) * 10."""
-    state, values = start % 2**64, []
-    for _ in range(n_nodes * d):
-        state = (state * 6364136223846793005 + 1442695040888963407) % 2**64
-        values.append((float(state >> 33) / 4294967295.0) * 10.0)
-    return np.array(values).reshape(n_nodes, d)
+from conftest import assert_same, draw, raises
 
 
 def test_frameworks_are_drawn_from_seed_plus_k():
