@@ -76,3 +76,37 @@ def draw(start: int, n_nodes: int, d: int) -> np.ndarray:
         state = (state * 6364136223846793005 + 1442695040888963407) % 2**64
         values.append((float(state >> 33) / 4294967295.0) * 10.0)
     return np.array(values).reshape(n_nodes, d)
+
+
+def rigidity_matrix(coords, edges) -> np.ndarray:
+    """One row per bar (i, j): coords[i] - coords[j] in node i's columns, the negation in j's."""
+    coords = np.asarray(coords)
+    n, d = coords.shape
+    matrix = np.zeros((len(edges), n * d), dtype=coords.dtype)
+    for k, (i, j) in enumerate(edges):
+        matrix[k, i * d : i * d + d] = coords[i] - coords[j]
+        matrix[k, j * d : j * d + d] = coords[j] - coords[i]
+    return matrix
+
+
+def exact_rank(coords, edges, prime=2**61 - 1) -> int:
+    """The rigidity matrix's rank at integer coordinates, by elimination modulo a 61-bit prime:
+    the rank over the rationals unless the prime divides every nonzero maximal minor."""
+    matrix = rigidity_matrix(np.asarray(coords, dtype=object), edges)
+    rows, rank = [[int(x) % prime for x in row] for row in matrix], 0
+    for col in range(matrix.shape[1]):
+        if pivot := next((r for r in rows if r[col]), None):
+            rows.remove(pivot)
+            scale = pow(pivot[col], -1, prime)
+            rows = [[(x - r[col] * scale * y) % prime for x, y in zip(r, pivot)] for r in rows]
+            rank += 1
+    return rank
+
+
+def brute_force(rank, edges: list) -> tuple[list, list, int]:
+    """Labels from the rank of every prefix, redundancy from the rank without each bar, and the
+    rank of all bars; `rank` maps a list of bars to its rank."""
+    prefix = [rank(edges[:k]) for k in range(len(edges) + 1)]
+    labels = [int(b > a) for a, b in zip(prefix, prefix[1:])]
+    redundant = [int(rank(edges[:k] + edges[k + 1 :]) == prefix[-1]) for k in range(len(edges))]
+    return labels, redundant, prefix[-1]
