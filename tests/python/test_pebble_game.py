@@ -1,9 +1,6 @@
 """pebble_game: the (2,3) pebble game over the lexicographic candidate order."""
 
-import os
-
 import numpy as np
-import pytest
 
 import trussel
 from conftest import raises
@@ -46,7 +43,3 @@ def test_failures():
     for n in (2**32 + 1, 2**59 + 1):
         with raises(trussel.PanicException, "capacity overflow"):
             trussel.pebble_game(rows(n), 2)
-    # AddressSanitizer aborts on an allocation it cannot serve instead of throwing bad_alloc.
-    if os.environ.get("TRUSSEL_UNDER_SANITIZER") != "1":
-        with pytest.raises(MemoryError):
-            trussel.pebble_game(rows(3 * 10**9), 2)
