@@ -1,6 +1,7 @@
-"""The edge-list argument shared by the functions that take a caller's bars."""
+"""The edge-list argument shared by the functions that take a caller's bars, and their order."""
 
 import re
+from itertools import combinations
 
 import numpy as np
 import pytest
@@ -76,3 +77,35 @@ def test_other_dtypes_and_shapes_are_refused(call, edges, error, message):
 def test_the_first_offending_row_is_named(call, edges, message):
     with pytest.raises(ValueError, match=f"^{re.escape('edges ' + message)}$"):
         call(3, np.asarray(edges, dtype=getattr(edges, "dtype", np.int8)))
+
+
+def partition(component, order) -> list:
+    """The bars (by index in `order`) of each component, sorted."""
+    return sorted(sorted(order[component == c].tolist()) for c in np.unique(component))
+
+
+# What does not depend on the order of the bars, besides the redundancy of each bar.
+ORDER_FREE = {
+    "label_edges": ["rank", "max_rank", "is_rigid", "dof", "n_nodes", "d"],
+    "rigid_components": ["rank", "dof", "is_rigid", "n_components"],
+}
+
+
+@pytest.mark.parametrize("name", ORDER_FREE)
+@pytest.mark.parametrize("n, mean_degree, grid", [(300, 3.0, 0), (400, 6.0, 0), (30, 5.0, 1)])
+def test_the_order_of_the_bars_changes_only_the_greedy_labels(name, n, mean_degree, grid):
+    rng = np.random.default_rng(n)
+    coords = rng.integers(0, 4, (n, 2)).astype(float) if grid else rng.random((n, 2))
+    pairs = np.array(list(combinations(range(n), 2)))
+    edges = pairs[rng.choice(len(pairs), int(mean_degree * n / 2), replace=False)]
+    call = {"label_edges": lambda bars: trussel.label_edges(coords, bars, 2),
+            "rigid_components": lambda bars: trussel.rigid_components(n, bars)}[name]  # fmt: skip
+    base = call(edges)
+    for flip in [False, True]:
+        order = rng.permutation(len(edges))
+        other = call(edges[order][:, ::-1] if flip else edges[order])
+        assert np.array_equal(other["redundant"], base["redundant"][order])
+        assert [other[k] for k in ORDER_FREE[name]] == [base[k] for k in ORDER_FREE[name]]
+        if name == "rigid_components":  # the same bars together, the components numbered anew
+            same = partition(base["component"], np.arange(len(edges)))
+            assert partition(other["component"], order) == same
