@@ -26,14 +26,6 @@ def test_labels_depend_on_the_row_count_only():
         assert components["n_components"] == (n > 1) and not components["component"].any()
 
 
-def test_same_labels_as_simulate_only_in_general_position():
-    general = np.random.default_rng(3).random((9, 2))
-    grid = np.array([[x, y] for x in range(3) for y in range(3)], dtype=np.float64)
-    for coords, same in [(general, True), (grid, False)]:
-        pebble, rank = trussel.pebble_game(coords, 2), trussel.simulate(coords, 2)
-        assert (pebble["labels"].tolist() == rank["labels"].tolist()) is same
-
-
 def test_failures():
     for d in (0, 3, True, 2**64 - 1):
         with raises(ValueError, "pebble_game only supports d=2"):

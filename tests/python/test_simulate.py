@@ -59,9 +59,6 @@ def test_worked_examples_and_value_errors():
         result = trussel.simulate(coords, coords.shape[1])
         assert "".join(map(str, result["labels"])) == labels
         assert_same(result, transcription(coords, coords.shape[1], TOL))
-    result = trussel.simulate(np.array([[0.0, 0.0], [3.0, 4.0], [1.0, 1.0]]), 2)
-    r2, r13 = math.sqrt(2.0), math.sqrt(13.0)
-    assert_same(result["distance_matrix"], np.array([[0, 5, r2], [5, 0, r13], [r2, r13, 0]]))
     for shape, d, message in [
         ((3, 3), 2, "coords has 3 columns but d=2 was specified"),
         ((2, 1), 3, "coords has 1 columns but d=3 was specified"),
