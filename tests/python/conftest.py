@@ -24,10 +24,8 @@ FUNCTIONS = {
 
 
 # AddressSanitizer aborts on an allocation it cannot serve instead of throwing std::bad_alloc.
-huge_allocation = pytest.mark.skipif(
-    os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1",
-    reason="the sanitizer runtime aborts on impossible allocations",
-)
+UNDER_SANITIZER = os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1"
+huge_allocation = pytest.mark.skipif(UNDER_SANITIZER, reason="impossible allocations abort")
 
 
 def raises(kind: type[BaseException], message: str):

@@ -1,9 +1,10 @@
 """pebble_game: the (2,3) pebble game over the lexicographic candidate order."""
 
 import numpy as np
+import pytest
 
 import trussel
-from conftest import raises
+from conftest import huge_allocation, raises
 
 
 def rows(n: int) -> np.ndarray:
@@ -35,3 +36,9 @@ def test_failures():
     for n in (2**32 + 1, 2**59 + 1):
         with raises(trussel.PanicException, "capacity overflow"):
             trussel.pebble_game(rows(n), 2)
+
+
+@huge_allocation
+def test_labels_that_do_not_fit_in_memory():
+    with pytest.raises(MemoryError):
+        trussel.pebble_game(rows(3 * 10**9), 2)  # about 4.5e18 label bytes
