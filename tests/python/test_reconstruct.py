@@ -132,31 +132,27 @@ def top_eigenvalues(matrix: np.ndarray, d: int) -> np.ndarray:
     return np.linalg.eigvalsh((gram + gram.T) / 2)[::-1][:d]
 
 
-@pytest.mark.parametrize(("n", "d", "seed"), [(301, 2, 1), (457, 3, 2), (600, 2, 3)])
-def test_mds_reconstructs_random_euclidean_input(n, d, seed):
-    matrix = distances(np.random.default_rng(seed).uniform(-5, 5, (n, d)))
-    result = trussel.mds(matrix, d)
-    assert list(result) == KEYS
-    assert result["coords"].shape == (n, d) and result["eigenvalues"].shape == (d,)
-    assert result["stress"] < 1e-10 and result["is_isometric"] is True
-    np.testing.assert_allclose(result["eigenvalues"], top_eigenvalues(matrix, d), rtol=1e-9)
-    np.testing.assert_allclose(distances(result["coords"]), matrix, atol=1e-9)
-    assert_bits_equal(result["coords"], signed(result["coords"]))
-
-
-@pytest.mark.parametrize(("n", "d"), [(3, 2), (4, 3), (7, 2), (12, 3), (20, 2), (20, 3)])
-def test_reconstruct_and_mds_recover_simulated_points(n, d):
-    points = np.random.default_rng(n * d).normal(size=(n, d)) * 10.0
+@pytest.mark.parametrize(
+    "n, d", [(3, 2), (4, 3), (7, 2), (12, 3), (20, 3), (50, 3), (301, 2), (457, 3)]
+)
+def test_mds_and_reconstruct_recover_simulated_points(n, d):
+    points = np.random.default_rng(n * d).uniform(-5, 5, (n, d))
     matrix = trussel.simulate(points, d)["distance_matrix"]
-    expected = trussel.reconstruct(matrix, d)
-    assert expected["stress"] < 1e-12  # Jacobi stopped by its threshold, not its limit
-    np.testing.assert_allclose(distances(expected["coords"]), matrix, rtol=1e-9, atol=1e-9)
     centred = points - points.mean(axis=0)
     eigenvalues = np.linalg.eigvalsh(centred.T @ centred)[::-1]
-    np.testing.assert_allclose(expected["eigenvalues"], eigenvalues, rtol=1e-9, atol=1e-12)
     result = trussel.mds(matrix, d)
-    np.testing.assert_allclose(result["coords"], signed(expected["coords"]), atol=1e-9)
-    np.testing.assert_allclose(result["eigenvalues"], expected["eigenvalues"], rtol=1e-9)
+    assert list(result) == KEYS and result["coords"].shape == (n, d)
+    assert result["stress"] < 1e-10 and result["is_isometric"] is True
+    np.testing.assert_allclose(distances(result["coords"]), matrix, atol=1e-9)
+    np.testing.assert_allclose(result["eigenvalues"], eigenvalues, rtol=1e-9)
+    np.testing.assert_allclose(result["eigenvalues"], top_eigenvalues(matrix, d), rtol=1e-9)
+    assert_bits_equal(result["coords"], signed(result["coords"]))
+    if n <= 20:  # within Jacobi's rotation limit
+        expected = trussel.reconstruct(matrix, d)
+        assert expected["stress"] < 1e-12 and expected["is_isometric"] is True
+        np.testing.assert_allclose(distances(expected["coords"]), matrix, atol=1e-9)
+        np.testing.assert_allclose(expected["eigenvalues"], eigenvalues, rtol=1e-9)
+        np.testing.assert_allclose(result["coords"], signed(expected["coords"]), atol=1e-9)
 
 
 def test_mds_of_non_euclidean_input_converges_and_clips_negative_eigenvalues():

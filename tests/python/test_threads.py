@@ -36,42 +36,31 @@ CALLS = {
 }
 
 
-def run_on_worker(function, args, while_inside=lambda: None, attempts=3):
-    """Runs function(*args) on a worker thread, again while this thread did not get to run while
-    the worker was inside the call (up to `attempts` times); returns whether it did (having run
-    while_inside() then) and the last result."""
-    saved = sys.getswitchinterval()
-    sys.setswitchinterval(100.0)
-    try:
-        for _ in range(attempts):
-            outcome = {}
-            worker = threading.Thread(target=lambda out=outcome: out.update(result=function(*args)))
-            worker.start()  # returns once this thread holds the lock again
-            inside = "result" not in outcome
-            if inside:
-                while_inside()
-            worker.join()
-            if inside:
-                break
-    finally:
-        sys.setswitchinterval(saved)
-    return inside, outcome["result"]
-
-
 @pytest.mark.parametrize("name", CALLS)
 def test_lock_release_and_writes_to_the_input_during_the_call(name):
     # Running during the call, this thread overwrites the array arguments: the call took what it
     # needs before it released the lock, so its result stays the same.
     function, args, releases = CALLS[name]
     inputs = [arg.copy() if isinstance(arg, np.ndarray) else arg for arg in args]
-
-    def overwrite():
-        for a in inputs:
-            if isinstance(a, np.ndarray):
-                a.fill(np.nan if a.dtype.kind == "f" else 0)
-
-    inside, result = run_on_worker(function, inputs, overwrite, attempts=3 if releases else 1)
-    assert_same(result, function(*args))
+    saved = sys.getswitchinterval()
+    sys.setswitchinterval(100.0)
+    try:
+        for _ in range(3 if releases else 1):
+            outcome = {}
+            worker = threading.Thread(
+                target=lambda out=outcome: out.update(result=function(*inputs))
+            )
+            worker.start()  # returns once this thread holds the lock again
+            inside = "result" not in outcome
+            for a in inputs if inside else []:
+                if isinstance(a, np.ndarray):
+                    a.fill(np.nan if a.dtype.kind == "f" else 0)
+            worker.join()
+            if inside:
+                break
+    finally:
+        sys.setswitchinterval(saved)
+    assert_same(outcome["result"], function(*args))
     if releases and not inside:
         pytest.skip("every call ended before this thread was scheduled: the release went unseen")
     assert inside is releases
