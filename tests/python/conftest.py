@@ -28,6 +28,11 @@ UNDER_SANITIZER = os.environ.get("TRUSSEL_UNDER_SANITIZER") == "1"
 huge_allocation = pytest.mark.skipif(UNDER_SANITIZER, reason="impossible allocations abort")
 
 
+def rows(n: int) -> np.ndarray:
+    """n rows of zero width that take no memory."""
+    return np.lib.stride_tricks.as_strided(np.zeros(1), shape=(n, 0), strides=(0, 8))
+
+
 def raises(kind: type[BaseException], message: str):
     """pytest.raises for exactly this type (or a subclass) and exactly this message."""
     return pytest.raises(kind, match="^" + re.escape(message) + "$")

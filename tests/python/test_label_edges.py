@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import trussel
-from conftest import brute_force, exact_rank, raises, rigidity_matrix
+from conftest import brute_force, exact_rank, rigidity_matrix
 
 KEYS = ["labels", "redundant", "rank", "max_rank", "is_rigid", "dof", "n_nodes", "d"]
 
@@ -83,22 +83,3 @@ def test_few_nodes_and_a_tolerance_relative_to_the_extent():
     near = np.array([[0.0, 0.0], [1e-12, 0.0], [1.0, 1.0]])  # a bar far shorter than tol * extent
     labels = [trussel.label_edges(near, [(0, 1)], 2, t)["labels"][0] for t in [None, 1e-13, 0]]
     assert labels == [0, 1, 1]
-
-
-NAN, BAD = np.array([[0.0, 1.0], [np.nan, 0.0]]), np.array([[0.0, 1.0], [0.0, -np.inf]])
-
-
-@pytest.mark.parametrize(
-    "coords, edges, d, tol, message",
-    [
-        (np.zeros((3, 3)), [(0, 1)], 2, None, "coords has 3 columns but d=2 was specified"),
-        (np.zeros((3, 4)), [(0, 1)], 4, None, "d must be 2 or 3"),
-        (np.zeros((0, 2)), [], 2, None, "coords must have at least one row"),
-        (NAN, [(0, 1)], 2, None, "coords must be finite, got nan in row 1"),
-        (BAD, [], 2, None, "coords must be finite, got -inf in row 1"),
-        (np.zeros((2, 2)), [(0, 1)], 2, -1e-9, "tol must be a non-negative number"),
-    ],
-)
-def test_refused_arguments(coords, edges, d, tol, message):
-    with raises(ValueError, message):
-        trussel.label_edges(coords, np.array(edges, dtype=np.int64).reshape(-1, 2), d, tol)

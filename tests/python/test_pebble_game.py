@@ -4,11 +4,7 @@ import numpy as np
 import pytest
 
 import trussel
-from conftest import huge_allocation, raises
-
-
-def rows(n: int) -> np.ndarray:
-    return np.lib.stride_tricks.as_strided(np.zeros(1), shape=(n, 0), strides=(0, 8))
+from conftest import huge_allocation, rows
 
 
 def test_labels_depend_on_the_row_count_only():
@@ -25,17 +21,6 @@ def test_labels_depend_on_the_row_count_only():
         assert np.array_equal(components["independent"], result["labels"])
         assert components["redundant"].tolist() == [int(n >= 4)] * len(pairs)
         assert components["n_components"] == (n > 1) and not components["component"].any()
-
-
-def test_failures():
-    for d in (0, 3, True, 2**64 - 1):
-        with raises(ValueError, "pebble_game only supports d=2"):
-            trussel.pebble_game(np.zeros((4, 2)), d)
-    with raises(ValueError, "pebble_game only supports d=2"):  # before the size
-        trussel.pebble_game(rows(2**59 + 1), 3)
-    for n in (2**32 + 1, 2**59 + 1):
-        with raises(trussel.PanicException, "capacity overflow"):
-            trussel.pebble_game(rows(n), 2)
 
 
 @huge_allocation

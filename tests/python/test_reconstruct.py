@@ -1,6 +1,6 @@
 """gram_from_dist, reconstruct and mds: step-by-step transcriptions of double centering and of
 classical MDS with Jacobi rotations; mds against NumPy's eigenvalues and reconstruct; known points
-recovered; the errors and the tolerance the two share."""
+recovered; the tolerance the two share."""
 
 import math
 from functools import reduce
@@ -9,7 +9,7 @@ import numpy as np
 import pytest
 
 import trussel
-from conftest import assert_bits_equal, assert_same, distances, raises
+from conftest import assert_bits_equal, assert_same, distances
 
 
 def total(values, start=-0.0) -> float:
@@ -82,9 +82,6 @@ def test_gram_from_dist_matches_the_transcription():
     centred = points - points.mean(axis=0)
     gram = trussel.gram_from_dist(distances(points))
     np.testing.assert_allclose(gram, centred @ centred.T, atol=1e-12)
-    for shape in [(2, 3), (0, 4)]:
-        with raises(ValueError, "Distance matrix must be square"):
-            trussel.gram_from_dist(np.zeros(shape))
 
 
 def test_reconstruct_matches_the_transcription():
@@ -196,25 +193,3 @@ def test_mds_of_a_non_finite_gram_matrix_is_nan(value):
     result = trussel.mds(matrix, 2, tol=np.inf)
     assert np.isnan(result["coords"]).all() and np.isnan(result["eigenvalues"]).all()
     assert np.isnan(result["stress"]) and result["is_isometric"] is False
-
-
-PANIC, FEW = trussel.PanicException, "Need at least d+1 nodes to reconstruct in d dimensions"
-
-
-@pytest.mark.parametrize("function", [trussel.reconstruct, trussel.mds])
-@pytest.mark.parametrize(
-    ("matrix", "d", "kind", "message"),
-    [  # the shape is checked before d
-        (np.zeros((3, 4)), 5, ValueError, "distance_matrix must be square"),
-        (np.zeros((0, 1)), 5, ValueError, "distance_matrix must be square"),
-        (np.zeros((6, 6)), 2**64 - 1, PANIC, "Only d=2 and d=3 are supported"),
-        (np.zeros((5, 5)), 4, PANIC, "Only d=2 and d=3 are supported"),
-        (np.zeros((5, 5)), 1, PANIC, "Only d=2 and d=3 are supported"),
-        (np.zeros((2, 2)), 2, PANIC, FEW),
-        (np.zeros((3, 3)), 3, PANIC, FEW),
-        (np.zeros((0, 0)), 2, PANIC, FEW),
-    ],
-)
-def test_errors_of_reconstruct_and_mds(function, matrix, d, kind, message):
-    with raises(kind, message):
-        function(matrix, d)
