@@ -62,14 +62,14 @@ def test_worked_examples():
 
 
 def test_tolerance_edges():
-    # For (0, 0), (1, 0), (3, h) the bar (1, 2) leaves a remainder whose largest entry is h.
+    # For (0, 0), (1, 0), (3, h) the bar (1, 2) leaves a remainder whose largest entry is h. The
+    # default (None) is exactly 1e-9.
+    cases = [(TOL, None, 0), (np.nextafter(TOL, 1.0), None, 1)]
     for h in (2.0**-20, TOL):
+        cases += [(h, h, 0), (h, np.nextafter(h, 0.0), 1), (h, 2 * h, 0)]
+    for h, tol, label in cases:
         coords = np.array([[0.0, 0.0], [1.0, 0.0], [3.0, h]])
-        for tol, label in [(h, 0), (np.nextafter(h, 0.0), 1), (2 * h, 0)]:
-            assert trussel.simulate(coords, 2, tol)["labels"].tolist() == [1, 1, label]
-    for h, label in [(TOL, 0), (np.nextafter(TOL, 1.0), 1)]:  # the default is exactly 1e-9
-        coords = np.array([[0.0, 0.0], [1.0, 0.0], [3.0, h]])
-        assert trussel.simulate(coords, 2)["labels"].tolist() == [1, 1, label]
+        assert trussel.simulate(coords, 2, tol)["labels"].tolist() == [1, 1, label]
 
 
 def frameworks(seed: int, count: int):

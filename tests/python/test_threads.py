@@ -1,9 +1,8 @@
 """The interpreter lock: which calls let other threads run, and what other threads cannot change.
 
-No test here depends on timing: with a very long switch interval, a worker thread inside a call
-keeps the lock until the call releases it, so this thread runs (and overwrites the call's array
-arguments) while the worker is inside the call only if the call released the lock. Whether this
-thread is scheduled before a releasing call ends is not certain: the call is made up to three
+No timing: with a very long switch interval a worker inside a call keeps the lock until the call
+releases it, so this thread runs while the worker is inside only if the call released the lock.
+Whether it is scheduled before a releasing call ends is not certain: the call is made up to three
 times, and a release still unseen skips the test instead of failing it."""
 
 import sys
