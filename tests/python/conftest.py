@@ -1,10 +1,12 @@
-"""Shared helpers, and the table of module functions that the boundary tests run over."""
+"""Shared helpers, and the tables of module functions that the boundary tests run over."""
 
 import os
 import re
 
 import numpy as np
 import pytest
+
+import trussel
 
 # One row per module function: quick valid arguments, in parameter order. The boundary tests of
 # test_arguments.py run over this table, so a new function is tested there by adding its row.
@@ -113,3 +115,54 @@ def brute_force(rank, edges: list) -> tuple[list, list, int]:
     labels = [int(b > a) for a, b in zip(prefix, prefix[1:])]
     redundant = [int(rank(edges[:k] + edges[k + 1 :]) == prefix[-1]) for k in range(len(edges))]
     return labels, redundant, prefix[-1]
+
+
+def nans(*shape) -> np.ndarray:
+    return np.full(shape, np.nan)
+
+
+V, P, E = ValueError, trussel.PanicException, [(0, 1)]
+ONLY_D = "Only d=2 and d=3 are supported"
+FEW = "Need at least d+1 nodes to reconstruct in d dimensions"
+NAN, INF = np.array([[0.0, 1.0], [np.nan, 0.0]]), np.array([[0.0, 1.0], [0.0, -np.inf]])
+# Function, arguments, exception, message. Where a row breaks several rules, the message shows
+# which check comes first (coords and tol in simulate's rows are bad too, yet checked later).
+REFUSALS = [
+    ("simulate", (nans(3, 3), 2, -1.0), V, "coords has 3 columns but d=2 was specified"),
+    ("simulate", (nans(2, 1), 3, -1.0), V, "coords has 1 columns but d=3 was specified"),
+    ("simulate", (nans(4, 4), 4, -1.0), V, "d must be 2 or 3"),
+    ("simulate", (nans(0, 0), 0, -1.0), V, "d must be 2 or 3"),
+    ("simulate", (nans(3, 3), 3, -1.0), V, "Need at least 4 nodes for d=3, got 3"),
+    ("simulate", (nans(0, 2), 2, -1.0), V, "Need at least 3 nodes for d=2, got 0"),
+    ("gram_from_dist", (np.zeros((2, 3)),), V, "Distance matrix must be square"),
+    ("gram_from_dist", (np.zeros((0, 4)),), V, "Distance matrix must be square"),
+    ("label_edges", (nans(3, 3), E, 2, None), V, "coords has 3 columns but d=2 was specified"),
+    ("label_edges", (np.zeros((3, 4)), E, 4, None), V, "d must be 2 or 3"),
+    ("label_edges", (np.zeros((0, 2)), [], 2, None), V, "coords must have at least one row"),
+    ("label_edges", (NAN, E, 2, None), V, "coords must be finite, got nan in row 1"),
+    ("label_edges", (INF, [], 2, None), V, "coords must be finite, got -inf in row 1"),
+    ("label_edges", (np.zeros((2, 2)), E, 2, -1e-9), V, "tol must be a non-negative number"),
+    ("reconstruct", (np.zeros((3, 4)), 5), V, "distance_matrix must be square"),  # before d
+    ("reconstruct", (np.zeros((0, 1)), 5), V, "distance_matrix must be square"),
+    ("reconstruct", (np.zeros((6, 6)), 2**64 - 1), P, ONLY_D),
+    ("reconstruct", (np.zeros((5, 5)), 4), P, ONLY_D),
+    ("reconstruct", (np.zeros((5, 5)), 1), P, ONLY_D),
+    ("reconstruct", (np.zeros((2, 2)), 2), P, FEW),
+    ("reconstruct", (np.zeros((3, 3)), 3), P, FEW),
+    ("reconstruct", (np.zeros((0, 0)), 2), P, FEW),
+    *[("pebble_game", (np.zeros((4, 2)), d), V, "pebble_game only supports d=2")
+      for d in (0, 3, True, 2**64 - 1)],
+    ("pebble_game", (rows(2**59 + 1), 3), V, "pebble_game only supports d=2"),  # before the size
+    ("pebble_game", (rows(2**32 + 1), 2), P, "capacity overflow"),
+    ("pebble_game", (rows(2**59 + 1), 2), P, "capacity overflow"),
+    # The result table is sized first, then the node count and the dimension are checked.
+    ("generate_training_batch", (2**64 - 1, 0, 7, 0), P, "capacity overflow"),
+    ("generate_training_batch", (2**63, 5, 2, 0), P, "capacity overflow"),
+    ("generate_training_batch", (2**62, 3, 2, 0), P, "capacity overflow"),
+    ("generate_training_batch", (1, 2**62, 2, 0), P, "capacity overflow"),
+    ("generate_training_batch", (1, 0, 9, 0), P, "Node list must not be empty"),
+    ("generate_training_batch", (3, 5, 1, 0), P, ONLY_D),
+    ("generate_training_batch", (2**40, 5, 10**12, 0), P, ONLY_D),
+    *[("draw_framework", (3, d, 0), V, "d must be 2 or 3") for d in (0, 1, 4)],
+]  # fmt: skip
+REFUSALS += [("mds", *row[1:]) for row in REFUSALS if row[0] == "reconstruct"]

@@ -15,24 +15,19 @@ import numpy as np
 import pytest
 
 import trussel
-from conftest import UNDER_SANITIZER, distances
+from conftest import FUNCTIONS, REFUSALS, UNDER_SANITIZER, distances
 
 CALLS = int(os.environ.get("TRUSSEL_STRESS_CALLS", "1000"))
 rng = np.random.default_rng(1234)
 POINTS = [rng.random((n, d)) for n, d in [(5, 2), (7, 3), (9, 2), (6, 3)]]
-DISTANCES = [distances(p) for p in POINTS]
 EDGES = np.array([[0, 1], [1, 2], [2, 3], [3, 0], [0, 2], [4, 5], [5, 6], [6, 4], [1, 4]])
-MIXED = [  # every function, so that the threads below also cover the lock test's calls
+MIXED = [(getattr(trussel, name), args) for name, args in FUNCTIONS.items()] + [  # and bigger
     *[(trussel.simulate, (p, p.shape[1])) for p in POINTS],
-    *[(trussel.reconstruct, (m, 2)) for m in DISTANCES],
-    *[(trussel.gram_from_dist, (m,)) for m in DISTANCES],
-    *[(trussel.mds, (m, 2)) for m in [*DISTANCES, distances(rng.random((80, 3)))]],  # both paths
+    *[(f, (distances(p), 2)) for p in POINTS for f in (trussel.reconstruct, trussel.mds)],
+    (trussel.mds, (distances(rng.random((80, 3))), 3)),  # beyond the dense path
     (trussel.generate_training_batch, (3, 6, 2, 99)),
-    (trussel.pebble_game, (POINTS[2], 2)),
-    (trussel.max_independent, (2**63, 3)),
     (trussel.label_edges, (POINTS[2], EDGES, 2)),
     (trussel.rigid_components, (9, EDGES)),
-    (trussel.draw_framework, (6, 3, 5)),
 ]
 
 
@@ -57,20 +52,11 @@ def test_threads_agree_with_serial_calls_bit_for_bit():
 
 
 HUGE_ROWS = np.broadcast_to(np.zeros((1, 2)), (3 * 10**9, 2))  # rows without memory
-ERRORS = [
+ERRORS = [(getattr(trussel, name), args) for name, args, _, _ in REFUSALS] + [
     *[(trussel.pebble_game, (HUGE_ROWS, 2))] * (not UNDER_SANITIZER),  # MemoryError
-    (trussel.pebble_game, (np.broadcast_to(HUGE_ROWS[:1], (2**40, 2)), 2)),  # capacity overflow
-    (trussel.simulate, (POINTS[0], 3)),  # ValueError
     (trussel.simulate, ("not an array", 2)),  # TypeError
     (trussel.max_independent, (-1, 2)),  # OverflowError
-    (trussel.generate_training_batch, (1, 0, 2, 0)),  # PanicException
-    (trussel.reconstruct, (np.zeros((3, 4)), 2)),  # ValueError
-    (trussel.gram_from_dist, (np.zeros((3, 3), dtype=np.int64),)),  # TypeError
-    (trussel.reconstruct, (np.zeros((3, 3)), 5)),  # PanicException
-    (trussel.mds, (np.zeros((3, 3)), 3)),  # PanicException
-    (trussel.label_edges, (POINTS[0], [[0, 9]], 2)),  # ValueError
     (trussel.rigid_components, (3, [[0.5, 1.0]])),  # TypeError
-    (trussel.draw_framework, (3, 4, 0)),  # ValueError
 ]
 
 
