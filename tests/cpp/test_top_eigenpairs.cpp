@@ -70,14 +70,10 @@ TEST(SymmetricEigen, DecomposesFullyInDescendingOrder) {
 // Spectra a plain iteration gets wrong: a gap of 1e-10 between the second and third values,
 // and negative values far larger in magnitude than the positive ones, which must not be taken.
 TEST(TopEigenpairs, KrylovConvergesOnTinyGapsAndNegativeValues) {
-  std::vector<double> values(150);
-  for (std::size_t k = 0; k < values.size(); ++k) values[k] = -0.05 * static_cast<double>(k);
-  values[0] = 1.0;
-  values[1] = 0.9;
-  values[2] = 0.9 - 1e-10;
-  values[3] = 0.9 - 2e-10;
-  values[7] = -40.0;
-  values[8] = -39.0;
+  std::vector<double> values = {1.0,   0.9,  0.9 - 1e-10, 0.9 - 2e-10, -0.2,
+                                -0.25, -0.3, -40.0,       -39.0};
+  for (std::size_t k = values.size(); k < 150; ++k)
+    values.push_back(-0.05 * static_cast<double>(k));
   const FloatMatrix a = with_spectrum(values, 2);
   for (const bool portable : {false, true}) {
     const TopEigenpairs top = top_eigenpairs(a, 3, {0, kEigenProductLimit, portable});

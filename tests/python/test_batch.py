@@ -7,17 +7,25 @@ import trussel
 from conftest import assert_bits_equal, assert_same, draw, huge_allocation, raises
 
 
-def test_frameworks_are_drawn_from_seed_plus_k():
+def test_the_coordinate_transcription():
     assert draw(0, 2, 2).tolist() == [[0.3910432733574517, 0.5084937998346272],
                                       [3.026616613619639, 2.0060810172013195]]  # fmt: skip
     assert draw(0, 4, 2)[3, 1] == 1.7798970806831256  # divided, then scaled
-    for n_graphs, n_nodes, d, seed in [(4, 6, 2, 0), (3, 9, 3, 12345), (4, 15, 2, 2**64 - 3)]:
-        batch = trussel.generate_training_batch(n_graphs, n_nodes, d, seed)
-        assert len(batch) == n_graphs
-        for k, result in enumerate(batch):
-            assert_same(result, trussel.simulate(draw(seed + k, n_nodes, d), d))
-        # Framework k depends on seed + k only.
-        assert_same(trussel.generate_training_batch(2, n_nodes, d, seed + 1), batch[1:3])
+
+
+@pytest.mark.parametrize(
+    "n_graphs, n_nodes, d, seed",
+    [(4, 6, 2, 0), (3, 9, 3, 12345), (4, 15, 2, 2**64 - 3), (3, 5, 3, 41), (3, 4, 2, 2**64 - 2)],
+)
+def test_framework_k_is_drawn_from_seed_plus_k(n_graphs, n_nodes, d, seed):
+    batch = trussel.generate_training_batch(n_graphs, n_nodes, d, seed)
+    assert len(batch) == n_graphs
+    for k, result in enumerate(batch):
+        coords = trussel.draw_framework(n_nodes, d, (seed + k) % 2**64)
+        assert_bits_equal(coords, draw(seed + k, n_nodes, d))
+        assert_same(result, trussel.simulate(coords, d))
+    # Framework k depends on seed + k only.
+    assert_same(trussel.generate_training_batch(2, n_nodes, d, seed + 1), batch[1:3])
 
 
 def test_small_frameworks():
@@ -29,14 +37,6 @@ def test_small_frameworks():
         assert (result["final_rank"], result["max_rank"], result["is_rigid"]) == (*ranks, True)
     (result,) = trussel.generate_training_batch(1, 2, 3, 0)  # simulate would refuse this one
     assert (result["labels"].tolist(), result["max_rank"], result["is_rigid"]) == ([1], 0, False)
-
-
-@pytest.mark.parametrize(("n", "d", "seed"), [(6, 2, 0), (5, 3, 41), (4, 2, 2**64 - 2)])
-def test_the_drawn_coordinates_are_those_of_the_batch(n, d, seed):
-    for k, expected in enumerate(trussel.generate_training_batch(3, n, d, seed)):
-        coords = trussel.draw_framework(n, d, (seed + k) % 2**64)
-        assert_bits_equal(coords, draw(seed + k, n, d))
-        assert_same(trussel.simulate(coords, d), expected)
 
 
 @huge_allocation
