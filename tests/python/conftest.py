@@ -166,3 +166,29 @@ REFUSALS = [
     *[("draw_framework", (3, d, 0), V, "d must be 2 or 3") for d in (0, 1, 4)],
 ]  # fmt: skip
 REFUSALS += [("mds", *row[1:]) for row in REFUSALS if row[0] == "reconstruct"]
+# The edge list, refused alike by both functions that take one (for 3 nodes).
+DTYPE = "argument 'edges': expected an integer array of shape (E, 2), got dtype "
+SHAPE, RANGE, TOP = "edges must have shape (E, 2), got ", "is out of range for 3 nodes", 2**64 - 1
+EDGE_REFUSALS = [
+    ([[0.0, 1.0]], TypeError, DTYPE + "float64"),
+    ([[True, False]], TypeError, DTYPE + "bool"),
+    ([["0", "1"]], TypeError, DTYPE + "<U1"),
+    (np.ones((1, 2), ">f4"), TypeError, DTYPE + ">f4"),
+    ([0, 1], V, SHAPE + "(2,)"),
+    ([[0, 1, 2]], V, SHAPE + "(1, 3)"),
+    (7, V, SHAPE + "()"),
+    (np.empty((0, 3), int), V, SHAPE + "(0, 3)"),
+    # The first offending row is named; int8 rows check that narrow signed values keep their sign.
+    (np.int8([[0, 1], [1, 3]]), V, f"edges row 1 is (1, 3): node 3 {RANGE}"),
+    (np.int8([[0, 1], [-1, 2]]), V, f"edges row 1 is (-1, 2): node -1 {RANGE}"),
+    (np.uint64([[0, 1], [TOP, 0]]), V, f"edges row 1 is ({TOP}, 0): node {TOP} {RANGE}"),
+    (np.int8([[5, 5]]), V, f"edges row 0 is (5, 5): node 5 {RANGE}"),
+    ([[0, 1], [1, 1], [1, 0]], V, "edges row 1 is (1, 1): a bar cannot join a node to itself"),
+    (np.int8([[0, 1], [1, 2], [2, 1]]), V, "edges row 2 is (2, 1): the same bar as row 1"),
+    (np.int8([[0, 2], [0, 1], [0, 1], [2, 0]]), V, "edges row 2 is (0, 1): the same bar as row 1"),
+    (np.int8([[0, 1], [0, -3], [0, 1]]), V, f"edges row 1 is (0, -3): node -3 {RANGE}"),
+]  # fmt: skip
+REFUSALS += [("rigid_components", (3, e), kind, text) for e, kind, text in EDGE_REFUSALS]
+REFUSALS += [
+    ("label_edges", (np.zeros((3, 2)), e, 2, None), kind, text) for e, kind, text in EDGE_REFUSALS
+]
