@@ -115,9 +115,6 @@ def test_is_isometric_is_stress_below_tol(function):
         assert function(dist, 2, tol)["is_isometric"] is False
 
 
-KEYS = ["coords", "stress", "eigenvalues", "is_isometric"]
-
-
 def signed(columns: np.ndarray) -> np.ndarray:
     """Columns negated unless their first entry of largest magnitude is positive."""
     picks = columns[np.argmax(np.abs(columns), axis=0), np.arange(columns.shape[1])]
@@ -138,7 +135,8 @@ def test_mds_and_reconstruct_recover_simulated_points(n, d):
     centred = points - points.mean(axis=0)
     eigenvalues = np.linalg.eigvalsh(centred.T @ centred)[::-1]
     result = trussel.mds(matrix, d)
-    assert list(result) == KEYS and result["coords"].shape == (n, d)
+    assert list(result) == ["coords", "stress", "eigenvalues", "is_isometric"]
+    assert result["coords"].shape == (n, d) and result["eigenvalues"].shape == (d,)
     assert result["stress"] < 1e-10 and result["is_isometric"] is True
     np.testing.assert_allclose(distances(result["coords"]), matrix, atol=1e-9)
     np.testing.assert_allclose(result["eigenvalues"], eigenvalues, rtol=1e-9)

@@ -1,8 +1,6 @@
 """Many calls: threads that agree with serial calls to the bit, and no leak on any path.
-
 TRUSSEL_STRESS_CALLS (default 1000) sets the calls per thread and per leak check; a long run,
-e.g. TRUSSEL_STRESS_CALLS=100000, is what the README's development section records.
-"""
+e.g. TRUSSEL_STRESS_CALLS=100000, is what the README's development section records."""
 
 import gc
 import os
