@@ -7,12 +7,6 @@ import trussel
 from conftest import assert_bits_equal, assert_same, draw, huge_allocation, raises
 
 
-def test_the_coordinate_transcription():
-    assert draw(0, 2, 2).tolist() == [[0.3910432733574517, 0.5084937998346272],
-                                      [3.026616613619639, 2.0060810172013195]]  # fmt: skip
-    assert draw(0, 4, 2)[3, 1] == 1.7798970806831256  # divided, then scaled
-
-
 @pytest.mark.parametrize(
     "n_graphs, n_nodes, d, seed",
     [(4, 6, 2, 0), (3, 9, 3, 12345), (4, 15, 2, 2**64 - 3), (3, 5, 3, 41), (3, 4, 2, 2**64 - 2)],
@@ -28,7 +22,10 @@ def test_framework_k_is_drawn_from_seed_plus_k(n_graphs, n_nodes, d, seed):
     assert_same(trussel.generate_training_batch(2, n_nodes, d, seed + 1), batch[1:3])
 
 
-def test_small_frameworks():
+def test_small_frameworks_and_the_transcription():
+    assert draw(0, 2, 2).tolist() == [[0.3910432733574517, 0.5084937998346272],
+                                      [3.026616613619639, 2.0060810172013195]]  # fmt: skip
+    assert draw(0, 4, 2)[3, 1] == 1.7798970806831256  # divided, then scaled
     assert trussel.generate_training_batch(0, 0, 7, 0) == []
     assert trussel.draw_framework(0, 2, 0).shape == (0, 2)
     for n_nodes, d, labels, ranks in [(1, 2, [], (0, 0)), (1, 3, [], (0, 0)), (2, 2, [1], (1, 1))]:
