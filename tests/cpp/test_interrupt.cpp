@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch/coordinate_rng.hpp"
@@ -34,32 +35,21 @@ NodeList framework(std::uint64_t n, std::uint64_t d, std::uint64_t seed) {
   return draw_framework(rng, n, d);
 }
 
-struct LongCall {
-  std::string name;
-  std::function<void()> run;
-};
-
-// Each computation on an input big enough to pass several polls, and its labels or values.
-std::vector<LongCall> long_calls() {
-  return {
+// Each computation on an input big enough to pass several polls.
+TEST(Interrupt, EveryLongComputationStopsWhenItsCheckSaysSo) {
+  const std::vector<std::pair<std::string, std::function<void()>>> calls = {
       {"label_edge_by_edge",
-       [] {
-         const NodeList nodes = framework(40, 3, 1);
-         label_edge_by_edge(nodes, 3, kSimulateTolerance, max_rank(40, 3));
-       }},
+       [] { label_edge_by_edge(framework(40, 3, 1), 3, kSimulateTolerance, max_rank(40, 3)); }},
       {"run_fast_path", [] { run_fast_path(framework(40, 3, 2), 3, kSimulateTolerance, 114); }},
       {"run_training_batch", [] { run_training_batch(20, 12, 2, 7); }},
       {"play_pebble_game", [] { play_pebble_game(300, PebbleGameMode::kOfferAll); }},
       {"reconstruct_coords", [] { reconstruct_coords(distance_matrix(framework(120, 2, 3)), 2); }},
   };
-}
-
-TEST(Interrupt, EveryLongComputationStopsWhenItsCheckSaysSo) {
-  for (const LongCall& call : long_calls()) {
+  for (const auto& [name, run] : calls) {
     Counter counter{0, 2};
     InterruptScope scope(count_and_maybe_stop, &counter, std::chrono::nanoseconds(0));
-    EXPECT_THROW(call.run(), Interrupted) << call.name;
-    EXPECT_EQ(counter.calls, 2) << call.name;
+    EXPECT_THROW(run(), Interrupted) << name;
+    EXPECT_EQ(counter.calls, 2) << name;
   }
 }
 

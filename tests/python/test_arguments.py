@@ -1,5 +1,5 @@
-"""The calling convention shared by every function: binding, conversion, array layouts, results.
-Each test runs over the table FUNCTIONS of conftest.py."""
+"""The calling convention shared by every function: binding, conversion, array layouts, results
+(each over the table FUNCTIONS of conftest.py), and every refused value of its table REFUSALS."""
 
 import inspect
 
@@ -7,7 +7,7 @@ import numpy as np
 import pytest
 
 import trussel
-from conftest import FUNCTIONS, assert_same, raises
+from conftest import FUNCTIONS, REFUSALS, assert_same, raises
 
 ARRAYS, FLOATS = {"coords", "dist", "distance_matrix"}, {"tol"}
 NOT_ARRAYS = [[[0.0]], np.zeros(3), np.zeros((3, 3, 1)), np.zeros((3, 3), np.float32), "x", None]
@@ -129,3 +129,9 @@ def test_layouts_and_results(name):
         array[...] = 7
     assert_same(function(*values), expected)
     assert_same([np.copy(v) for v in values], saved)  # the inputs are left alone
+
+
+@pytest.mark.parametrize("name, args, kind, message", REFUSALS)
+def test_refused_values(name, args, kind, message):
+    with raises(kind, message):
+        getattr(trussel, name)(*args)

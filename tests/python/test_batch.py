@@ -1,35 +1,33 @@
-"""generate_training_batch: frameworks rebuilt from the generator's definition, through simulate."""
+"""generate_training_batch and draw_framework: frameworks rebuilt from the generator's definition,
+through simulate."""
 
-import numpy as np
+import pytest
 
 import trussel
-from conftest import assert_same, raises
+from conftest import assert_bits_equal, assert_same, draw, huge_allocation, raises
 
 
-def draw(start: int, n_nodes: int, d: int) -> np.ndarray:
-    """Framework coordinates: a 64-bit LCG from `start`, its top 31 bits / (2^32 - 1) * 10."""
-    state, values = start % 2**64, []
-    for _ in range(n_nodes * d):
-        state = (state * 6364136223846793005 + 1442695040888963407) % 2**64
-        values.append((float(state >> 33) / 4294967295.0) * 10.0)
-    return np.array(values).reshape(n_nodes, d)
+@pytest.mark.parametrize(
+    "n_graphs, n_nodes, d, seed",
+    [(4, 6, 2, 0), (3, 9, 3, 12345), (4, 15, 2, 2**64 - 3), (3, 5, 3, 41), (3, 4, 2, 2**64 - 2)],
+)
+def test_framework_k_is_drawn_from_seed_plus_k(n_graphs, n_nodes, d, seed):
+    batch = trussel.generate_training_batch(n_graphs, n_nodes, d, seed)
+    assert len(batch) == n_graphs
+    for k, result in enumerate(batch):
+        coords = trussel.draw_framework(n_nodes, d, (seed + k) % 2**64)
+        assert_bits_equal(coords, draw(seed + k, n_nodes, d))
+        assert_same(result, trussel.simulate(coords, d))
+    # Framework k depends on seed + k only.
+    assert_same(trussel.generate_training_batch(2, n_nodes, d, seed + 1), batch[1:3])
 
 
-def test_frameworks_are_drawn_from_seed_plus_k():
+def test_small_frameworks_and_the_transcription():
     assert draw(0, 2, 2).tolist() == [[0.3910432733574517, 0.5084937998346272],
                                       [3.026616613619639, 2.0060810172013195]]  # fmt: skip
     assert draw(0, 4, 2)[3, 1] == 1.7798970806831256  # divided, then scaled
-    for n_graphs, n_nodes, d, seed in [(4, 6, 2, 0), (3, 9, 3, 12345), (4, 15, 2, 2**64 - 3)]:
-        batch = trussel.generate_training_batch(n_graphs, n_nodes, d, seed)
-        assert len(batch) == n_graphs
-        for k, result in enumerate(batch):
-            assert_same(result, trussel.simulate(draw(seed + k, n_nodes, d), d))
-        # Framework k depends on seed + k only.
-        assert_same(trussel.generate_training_batch(2, n_nodes, d, seed + 1), batch[1:3])
-
-
-def test_small_frameworks():
     assert trussel.generate_training_batch(0, 0, 7, 0) == []
+    assert trussel.draw_framework(0, 2, 0).shape == (0, 2)
     for n_nodes, d, labels, ranks in [(1, 2, [], (0, 0)), (1, 3, [], (0, 0)), (2, 2, [1], (1, 1))]:
         (result,) = trussel.generate_training_batch(1, n_nodes, d, 0)
         assert result["labels"].tolist() == labels and len(result["distance_matrix"]) == n_nodes
@@ -38,16 +36,9 @@ def test_small_frameworks():
     assert (result["labels"].tolist(), result["max_rank"], result["is_rigid"]) == ([1], 0, False)
 
 
-def test_failures_in_order():
-    # The result table is sized first, then the node count and the dimension are checked.
-    for args, message in [
-        ((2**64 - 1, 0, 7, 0), "capacity overflow"),
-        ((2**63, 5, 2, 0), "capacity overflow"),
-        ((2**62, 3, 2, 0), "capacity overflow"),
-        ((1, 2**62, 2, 0), "capacity overflow"),
-        ((1, 0, 9, 0), "Node list must not be empty"),
-        ((3, 5, 1, 0), "Only d=2 and d=3 are supported"),
-        ((2**40, 5, 10**12, 0), "Only d=2 and d=3 are supported"),
-    ]:
-        with raises(trussel.PanicException, message):
-            trussel.generate_training_batch(*args)
+@huge_allocation
+def test_sizes_that_cannot_be_represented():
+    with raises(trussel.PanicException, "capacity overflow"):
+        trussel.draw_framework(2**62, 3, 0)
+    with pytest.raises(MemoryError):
+        trussel.draw_framework(2**58, 2, 0)

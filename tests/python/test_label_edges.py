@@ -1,51 +1,21 @@
-"""label_edges: greedy and order-independent labels of a given edge list, against brute force."""
+"""label_edges: greedy labels of a given edge list, against brute force (order: test_edge_list)."""
 
-import re
-from fractions import Fraction
+from functools import partial
 from itertools import combinations
 
 import numpy as np
 import pytest
 
 import trussel
+from conftest import brute_force, exact_rank, rigidity_matrix
 
 KEYS = ["labels", "redundant", "rank", "max_rank", "is_rigid", "dof", "n_nodes", "d"]
-
-
-def rigidity_matrix(coords, edges) -> np.ndarray:
-    n, d = coords.shape
-    matrix = np.zeros((len(edges), n * d))
-    for k, (i, j) in enumerate(edges):
-        matrix[k, i * d : i * d + d] = coords[i] - coords[j]
-        matrix[k, j * d : j * d + d] = coords[j] - coords[i]
-    return matrix
 
 
 def svd_rank(coords, edges) -> int:
     """Numerical rank, the threshold far above rounding and far below generic singular values."""
     values = np.linalg.svd(rigidity_matrix(coords, edges), compute_uv=False)
     return int(np.sum(values > 1e-7 * np.ptp(coords, axis=0).max()))
-
-
-def exact_rank(coords, edges) -> int:
-    """Rank over the rationals (integer coordinates), by elimination one column at a time."""
-    rows, rank = [[Fraction(int(x)) for x in row] for row in rigidity_matrix(coords, edges)], 0
-    for col in range(coords.size):
-        if pivot := next((r for r in rows if r[col] != 0), None):
-            rows.remove(pivot)
-            for r in (r for r in rows if r[col] != 0):
-                r[:] = [x - r[col] / pivot[col] * y for x, y in zip(r, pivot)]
-            rank += 1
-    return rank
-
-
-def brute_force(coords, edges, rank):
-    """Labels from the rank of every prefix, redundancy from the rank of E - e."""
-    prefix = [rank(coords, edges[: k + 1]) for k in range(len(edges))]
-    total = prefix[-1] if edges else 0
-    labels = [int(b > a) for a, b in zip([0] + prefix, prefix)]
-    redundant = [int(rank(coords, edges[:k] + edges[k + 1 :]) == total) for k in range(len(edges))]
-    return labels, redundant, total
 
 
 def small_frameworks():
@@ -65,7 +35,7 @@ def small_frameworks():
 @pytest.mark.parametrize("coords, edges, d", small_frameworks())
 def test_small_degenerate_frameworks_match_exact_ranks(coords, edges, d):
     result = trussel.label_edges(coords, np.array(edges, dtype=np.int16).reshape(-1, 2), d)
-    labels, redundant, total = brute_force(coords, edges, exact_rank)
+    labels, redundant, total = brute_force(partial(exact_rank, coords), edges)
     n = coords.shape[0]
     bound = n * (n - 1) // 2 if n <= d + 1 else n * d - d * (d + 1) // 2
     assert list(result) == KEYS + ["accepted_edges"]
@@ -75,39 +45,19 @@ def test_small_degenerate_frameworks_match_exact_ranks(coords, edges, d):
     assert result["accepted_edges"] == [e for e, label in zip(edges, labels) if label]
 
 
-@pytest.mark.parametrize(
-    "kind, n, d", [("small", 9, 2), ("small", 8, 3), ("random", 200, 2), ("random", 100, 3)]
-)
-def test_frameworks_match_svd_ranks(kind, n, d):
+@pytest.mark.parametrize("n, d", [(150, 2), (80, 3)])
+def test_larger_frameworks_match_svd_ranks(n, d):
     rng = np.random.default_rng(n)
     coords = rng.random((n, d)) * 10.0 ** rng.integers(-3, 4)
     pairs = np.array(list(combinations(range(n), 2)))
-    chosen = pairs[rng.random(len(pairs)) < (0.6 if kind == "small" else 2.5 * d / (n - 1))]
-    edges = [tuple(e) for e in rng.permutation(chosen).tolist()]
+    edges = [tuple(e) for e in rng.permutation(pairs[rng.random(len(pairs)) < 2.5 * d / (n - 1)])]
     result = trussel.label_edges(coords, edges, d)
-    if kind == "small":
-        labels, redundant, total = brute_force(coords, edges, svd_rank)
-        assert (result["labels"].tolist(), result["redundant"].tolist()) == (labels, redundant)
-        return
     assert result["rank"] == svd_rank(coords, edges) == svd_rank(coords, result["accepted_edges"])
     for stop in rng.integers(1, len(edges), size=3):
         assert svd_rank(coords, edges[:stop]) == result["labels"][:stop].sum()
     for k in rng.choice(len(edges), size=8, replace=False):
         dropped = svd_rank(coords, edges[:k] + edges[k + 1 :])
         assert result["redundant"][k] == int(dropped == result["rank"])
-
-
-def test_redundancy_rank_and_rigidity_do_not_depend_on_the_order():
-    rng = np.random.default_rng(3)
-    for coords in [rng.random((40, 2)), rng.integers(0, 4, (30, 2)).astype(float)]:
-        pairs = np.array(list(combinations(range(len(coords)), 2)))
-        edges = pairs[rng.random(len(pairs)) < 5.0 / len(coords)]
-        first = trussel.label_edges(coords, edges, 2)
-        for flip in [False, True]:
-            order = rng.permutation(len(edges))
-            other = trussel.label_edges(coords, edges[order][:, ::-1] if flip else edges[order], 2)
-            assert np.array_equal(other["redundant"], first["redundant"][order])
-            assert [other[k] for k in KEYS[2:]] == [first[k] for k in KEYS[2:]]
 
 
 @pytest.mark.parametrize("n, d", [(4, 2), (12, 2), (30, 2), (5, 3), (15, 3)])
@@ -133,23 +83,3 @@ def test_few_nodes_and_a_tolerance_relative_to_the_extent():
     near = np.array([[0.0, 0.0], [1e-12, 0.0], [1.0, 1.0]])  # a bar far shorter than tol * extent
     labels = [trussel.label_edges(near, [(0, 1)], 2, t)["labels"][0] for t in [None, 1e-13, 0]]
     assert labels == [0, 1, 1]
-
-
-NAN, BAD = np.array([[0.0, 1.0], [np.nan, 0.0]]), np.array([[0.0, 1.0], [0.0, -np.inf]])
-
-
-@pytest.mark.parametrize(
-    "coords, edges, d, tol, message",
-    [
-        (np.zeros((3, 3)), [(0, 1)], 2, None, "coords has 3 columns but d=2 was specified"),
-        (np.zeros((3, 4)), [(0, 1)], 4, None, "d must be 2 or 3"),
-        (np.zeros((0, 2)), [], 2, None, "coords must have at least one row"),
-        (np.zeros((3, 2)), [(0, 3)], 2, None, "edges row 0 is (0, 3): node 3 is out of range "),
-        (NAN, [(0, 1)], 2, None, "coords must be finite, got nan in row 1"),
-        (BAD, [], 2, None, "coords must be finite, got -inf in row 1"),
-        (np.zeros((2, 2)), [(0, 1)], 2, -1e-9, "tol must be a non-negative number"),
-    ],
-)
-def test_refused_arguments(coords, edges, d, tol, message):
-    with pytest.raises(ValueError, match=f"^{re.escape(message)}"):
-        trussel.label_edges(coords, np.array(edges, dtype=np.int64).reshape(-1, 2), d, tol)

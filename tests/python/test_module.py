@@ -8,7 +8,6 @@ import subprocess
 import sys
 import textwrap
 
-import numpy as np
 import pytest
 
 import trussel
@@ -46,21 +45,12 @@ def test_module_object_and_stub():
 
 
 def test_panic_exception():
-    panic = trussel.PanicException
+    panic, message = trussel.PanicException, "Only d=2 and d=3 are supported"
     assert (panic.__module__, panic.__bases__) == ("trussel", (BaseException,))
     assert "BaseException" in panic.__doc__ and "PanicException" not in trussel.__all__
-    huge = np.lib.stride_tricks.as_strided(np.zeros(1), shape=(2**32 + 1, 0), strides=(0, 8))
-    for call, message in [
-        (lambda: trussel.generate_training_batch(1, 5, 4, 0), "Only d=2 and d=3 are supported"),
-        (lambda: trussel.reconstruct(np.zeros((4, 4)), 4), "Only d=2 and d=3 are supported"),
-        (lambda: trussel.pebble_game(huge, 2), "capacity overflow"),
-    ]:
-        with raises(panic, message) as info:
-            try:
-                call()
-            except Exception:  # noqa: BLE001 - the point is that this does not match
-                pytest.fail("PanicException was caught by `except Exception`")
-        assert type(info.value) is panic and info.value.args == (message,)
+    with raises(panic, message) as info:
+        trussel.generate_training_batch(1, 5, 4, 0)
+    assert type(info.value) is panic and info.value.args == (message,)
     with raises(AttributeError, "module 'trussel' has no attribute 'Panic'"):
         trussel.Panic  # noqa: B018
 

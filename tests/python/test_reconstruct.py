@@ -1,5 +1,6 @@
-"""gram_from_dist and reconstruct, checked against step-by-step transcriptions of double
-centering and of classical MDS with Jacobi rotations, and by recovering known points."""
+"""gram_from_dist, reconstruct and mds: step-by-step transcriptions of double centering and of
+classical MDS with Jacobi rotations; mds against NumPy's eigenvalues and reconstruct; known points
+recovered; the tolerance the two share."""
 
 import math
 from functools import reduce
@@ -8,7 +9,7 @@ import numpy as np
 import pytest
 
 import trussel
-from conftest import assert_same, distances, raises
+from conftest import assert_bits_equal, assert_same, distances
 
 
 def total(values, start=-0.0) -> float:
@@ -81,9 +82,6 @@ def test_gram_from_dist_matches_the_transcription():
     centred = points - points.mean(axis=0)
     gram = trussel.gram_from_dist(distances(points))
     np.testing.assert_allclose(gram, centred @ centred.T, atol=1e-12)
-    for shape in [(2, 3), (0, 4)]:
-        with raises(ValueError, "Distance matrix must be square"):
-            trussel.gram_from_dist(np.zeros(shape))
 
 
 def test_reconstruct_matches_the_transcription():
@@ -105,36 +103,91 @@ def test_reconstruct_matches_the_transcription():
     assert isometric == {True, False} and 500 in rotations
 
 
-@pytest.mark.parametrize("d", [2, 3])
-def test_reconstruct_recovers_simulated_points(d):
-    for n in (d + 1, 7, 20):
-        points = np.random.default_rng(n).random((n, d)) * 10.0
-        dist = trussel.simulate(points, d)["distance_matrix"]
-        result = trussel.reconstruct(dist, d)
-        assert result["stress"] < 1e-9 and result["is_isometric"] is True
-        np.testing.assert_allclose(distances(result["coords"]), dist, rtol=1e-9, atol=1e-9)
-        centred = points - points.mean(axis=0)
-        eigenvalues = np.linalg.eigvalsh(centred.T @ centred)[::-1]
-        np.testing.assert_allclose(result["eigenvalues"], eigenvalues, rtol=1e-9, atol=1e-12)
-
-
-def test_reconstruct_failures_and_tolerance():
-    for shape, d in [((3, 4), 2), ((0, 1), 5)]:  # the shape is checked before d
-        with raises(ValueError, "distance_matrix must be square"):
-            trussel.reconstruct(np.zeros(shape), d)
-    for n, d, message in [
-        (0, 1, "Only d=2 and d=3 are supported"),
-        (6, 2**64 - 1, "Only d=2 and d=3 are supported"),
-        (2, 2, "Need at least d+1 nodes to reconstruct in d dimensions"),
-        (3, 3, "Need at least d+1 nodes to reconstruct in d dimensions"),
-    ]:
-        with raises(trussel.PanicException, message):
-            trussel.reconstruct(np.zeros((n, n)), d)
-    # is_isometric is stress < tol: false at equality, for NaN and for tolerances of 0 or less.
+@pytest.mark.parametrize("function", [trussel.reconstruct, trussel.mds])
+def test_is_isometric_is_stress_below_tol(function):
+    # False at equality, for NaN and for tolerances of 0 or less.
     dist = distances(np.random.default_rng(5).random((7, 4)))
-    stress = trussel.reconstruct(dist, 2)["stress"]
+    stress = function(dist, 2)["stress"]
     for tol, expected in [(stress, False), (math.nextafter(stress, 1.0), True), (-0.0, False)]:
-        assert trussel.reconstruct(dist, 2, tol)["is_isometric"] is expected
+        assert function(dist, 2, tol)["is_isometric"] is expected
     dist[1, 3] = np.nan
     for tol in (None, math.inf, math.nan):
-        assert trussel.reconstruct(dist, 2, tol)["is_isometric"] is False
+        assert function(dist, 2, tol)["is_isometric"] is False
+
+
+def signed(columns: np.ndarray) -> np.ndarray:
+    """Columns negated unless their first entry of largest magnitude is positive."""
+    picks = columns[np.argmax(np.abs(columns), axis=0), np.arange(columns.shape[1])]
+    return columns * np.where(picks < 0, -1.0, 1.0)
+
+
+def top_eigenvalues(matrix: np.ndarray, d: int) -> np.ndarray:
+    gram = trussel.gram_from_dist(matrix)
+    return np.linalg.eigvalsh((gram + gram.T) / 2)[::-1][:d]
+
+
+@pytest.mark.parametrize(
+    "n, d", [(3, 2), (4, 3), (7, 2), (12, 3), (20, 3), (50, 3), (301, 2), (457, 3)]
+)
+def test_mds_and_reconstruct_recover_simulated_points(n, d):
+    points = np.random.default_rng(n * d).uniform(-5, 5, (n, d))
+    matrix = trussel.simulate(points, d)["distance_matrix"]
+    centred = points - points.mean(axis=0)
+    eigenvalues = np.linalg.eigvalsh(centred.T @ centred)[::-1]
+    result = trussel.mds(matrix, d)
+    assert list(result) == ["coords", "stress", "eigenvalues", "is_isometric"]
+    assert result["coords"].shape == (n, d) and result["eigenvalues"].shape == (d,)
+    assert result["stress"] < 1e-10 and result["is_isometric"] is True
+    np.testing.assert_allclose(distances(result["coords"]), matrix, atol=1e-9)
+    np.testing.assert_allclose(result["eigenvalues"], eigenvalues, rtol=1e-9)
+    np.testing.assert_allclose(result["eigenvalues"], top_eigenvalues(matrix, d), rtol=1e-9)
+    assert_bits_equal(result["coords"], signed(result["coords"]))
+    if n <= 20:  # within Jacobi's rotation limit
+        expected = trussel.reconstruct(matrix, d)
+        assert expected["stress"] < 1e-12 and expected["is_isometric"] is True
+        np.testing.assert_allclose(distances(expected["coords"]), matrix, atol=1e-9)
+        np.testing.assert_allclose(expected["eigenvalues"], eigenvalues, rtol=1e-9)
+        np.testing.assert_allclose(result["coords"], signed(expected["coords"]), atol=1e-9)
+
+
+def test_mds_of_non_euclidean_input_converges_and_clips_negative_eigenvalues():
+    rng = np.random.default_rng(7)
+    noisy = rng.uniform(0, 1, (350, 350))
+    noisy = noisy + noisy.T
+    np.fill_diagonal(noisy, 0.0)
+    result = trussel.mds(noisy, 3)
+    np.testing.assert_allclose(result["eigenvalues"], top_eigenvalues(noisy, 3), rtol=1e-9)
+    assert result["stress"] > 0.1 and result["is_isometric"] is False
+    # A regular simplex perturbed by 1e-9: every eigenvalue but the centring's zero lies within
+    # about 1e-8 of 0.5, and the top three are about 1e-10 apart.
+    simplex = 1.0 - np.eye(350) + 1e-9 * (noisy - 1.0)
+    result = trussel.mds(simplex, 3)
+    gaps = np.abs(result["eigenvalues"] - top_eigenvalues(simplex, 3))
+    assert gaps.max() < 1e-14
+    # One positive eigenvalue, the zero of the centring, then a negative one.
+    small = np.array([[0, 0, 0, 2], [0, 0, 2, 3], [0, 2, 0, 0], [2, 3, 0, 0]], dtype=np.float64)
+    result = trussel.mds(small, 3)
+    np.testing.assert_allclose(result["eigenvalues"], top_eigenvalues(small, 3), atol=1e-12)
+    assert result["eigenvalues"][2] < -0.2
+    assert (result["coords"][:, 2] == 0.0).all()
+    expected = trussel.reconstruct(small, 3)
+    np.testing.assert_allclose(result["coords"][:, 0], signed(expected["coords"])[:, 0], atol=1e-9)
+
+
+def test_mds_scaled_by_a_power_of_two_changes_no_bit_beyond_the_exponent():
+    matrix = distances(np.random.default_rng(11).uniform(0, 1, (500, 3)))
+    expected = trussel.mds(matrix, 3)
+    for power in (-30, 200):
+        scaled = trussel.mds(matrix * 2.0**power, 3)
+        assert_bits_equal(scaled["coords"], expected["coords"] * 2.0**power)
+        assert_bits_equal(scaled["eigenvalues"], expected["eigenvalues"] * 2.0 ** (2 * power))
+        assert_bits_equal(scaled["stress"], expected["stress"])
+
+
+@pytest.mark.parametrize("value", [np.nan, np.inf, 1e300])
+def test_mds_of_a_non_finite_gram_matrix_is_nan(value):
+    matrix = distances(np.random.default_rng(5).uniform(0, 1, (80, 2)))
+    matrix[3, 7] = value
+    result = trussel.mds(matrix, 2, tol=np.inf)
+    assert np.isnan(result["coords"]).all() and np.isnan(result["eigenvalues"]).all()
+    assert np.isnan(result["stress"]) and result["is_isometric"] is False

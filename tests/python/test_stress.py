@@ -1,57 +1,44 @@
 """Many calls: threads that agree with serial calls to the bit, and no leak on any path.
-
 TRUSSEL_STRESS_CALLS (default 1000) sets the calls per thread and per leak check; a long run,
-e.g. TRUSSEL_STRESS_CALLS=100000, is what the README's development section records.
-"""
+e.g. TRUSSEL_STRESS_CALLS=100000, is what the README's development section records."""
 
 import gc
 import os
+import pickle
 import resource
 import sys
 import threading
-import weakref
 
 import numpy as np
 import pytest
 
 import trussel
-from conftest import huge_allocation
+from conftest import FUNCTIONS, REFUSALS, UNDER_SANITIZER, distances
 
 CALLS = int(os.environ.get("TRUSSEL_STRESS_CALLS", "1000"))
 rng = np.random.default_rng(1234)
 POINTS = [rng.random((n, d)) for n, d in [(5, 2), (7, 3), (9, 2), (6, 3)]]
-DISTANCES = [np.sqrt(((p[:, None] - p[None]) ** 2).sum(-1)) for p in POINTS]
-MIXED = [
+EDGES = np.array([[0, 1], [1, 2], [2, 3], [3, 0], [0, 2], [4, 5], [5, 6], [6, 4], [1, 4]])
+MIXED = [(getattr(trussel, name), args) for name, args in FUNCTIONS.items()] + [  # and bigger
     *[(trussel.simulate, (p, p.shape[1])) for p in POINTS],
-    *[(trussel.reconstruct, (m, 2)) for m in DISTANCES],
-    *[(trussel.gram_from_dist, (m,)) for m in DISTANCES],
+    *[(f, (distances(p), 2)) for p in POINTS for f in (trussel.reconstruct, trussel.mds)],
+    (trussel.mds, (distances(rng.random((80, 3))), 3)),  # beyond the dense path
     (trussel.generate_training_batch, (3, 6, 2, 99)),
-    (trussel.pebble_game, (POINTS[2], 2)),
-    (trussel.max_independent, (2**63, 3)),
+    (trussel.label_edges, (POINTS[2], EDGES, 2)),
+    (trussel.rigid_components, (9, EDGES)),
 ]
-
-
-def canonical(value):
-    """A value with every float array replaced by its bytes, so == compares bit patterns."""
-    if isinstance(value, dict):
-        return {key: canonical(item) for key, item in value.items()}
-    if isinstance(value, list):
-        return [canonical(item) for item in value]
-    if isinstance(value, np.ndarray):
-        return (value.dtype.str, value.shape, value.tobytes())
-    return value
 
 
 def test_threads_agree_with_serial_calls_bit_for_bit():
     order = [MIXED[k % len(MIXED)] for k in range(CALLS)]
-    expected = [canonical(function(*args)) for function, args in order]
+    expected = [pickle.dumps(function(*args)) for function, args in order]  # bits and types
     failures = []
 
     def worker(shift):
         for k in range(CALLS):
             j = (k + shift) % CALLS
             function, args = order[j]
-            if canonical(function(*args)) != expected[j]:
+            if pickle.dumps(function(*args)) != expected[j]:
                 failures.append((shift, j))
 
     threads = [threading.Thread(target=worker, args=(7 * t,)) for t in range(8)]
@@ -63,14 +50,11 @@ def test_threads_agree_with_serial_calls_bit_for_bit():
 
 
 HUGE_ROWS = np.broadcast_to(np.zeros((1, 2)), (3 * 10**9, 2))  # rows without memory
-ERRORS = [
-    (trussel.simulate, (POINTS[0], 3)),  # ValueError
-    (trussel.simulate, ("not an array", 2)),  # TypeError
-    (trussel.max_independent, (-1, 2)),  # OverflowError
-    (trussel.generate_training_batch, (1, 0, 2, 0)),  # PanicException
-    (trussel.reconstruct, (np.zeros((3, 4)), 2)),  # ValueError
-    (trussel.gram_from_dist, (np.zeros((3, 3), dtype=np.int64),)),  # TypeError
-    (trussel.reconstruct, (np.zeros((3, 3)), 5)),  # PanicException
+ERRORS = [(getattr(trussel, name), args, kind) for name, args, kind, _ in REFUSALS] + [
+    *[(trussel.pebble_game, (HUGE_ROWS, 2), MemoryError)] * (not UNDER_SANITIZER),
+    (trussel.simulate, ("not an array", 2), TypeError),
+    (trussel.max_independent, (-1, 2), OverflowError),
+    (trussel.rigid_components, (3, [[0.5, 1.0]]), TypeError),
 ]
 
 
@@ -80,14 +64,16 @@ def rss_kib() -> int:
 
 
 def run_calls(calls):
+    """CALLS calls, cycling through `calls`; a third entry is the exception the call must raise."""
     for k in range(CALLS):
-        function, args = calls[k % len(calls)]
+        function, args, *kind = calls[k % len(calls)]
         try:
             result = function(*args)
         except BaseException as error:  # noqa: B036 - PanicException derives from BaseException
-            if isinstance(error, KeyboardInterrupt | SystemExit):
+            if not kind or not isinstance(error, kind[0]):
                 raise
             continue
+        assert not kind, (function, args)
         del result
 
 
@@ -99,32 +85,10 @@ def run_calls(calls):
 def test_no_call_leaks(calls):
     run_calls(calls)  # warm-up: caches, free lists, NumPy's lazily loaded parts
     gc.collect()
-    blocks, rss = sys.getallocatedblocks(), rss_kib()
+    arrays = [arg for call in calls for arg in call[1] if isinstance(arg, np.ndarray)]
+    blocks, rss, counts = sys.getallocatedblocks(), rss_kib(), list(map(sys.getrefcount, arrays))
     run_calls(calls)
     gc.collect()
-    assert sys.getallocatedblocks() - blocks < 100
+    assert sys.getallocatedblocks() - blocks < 100  # so results are freed too
     assert rss_kib() - rss < 1024
-
-
-@huge_allocation
-def test_memory_error_and_capacity_overflow_paths_free_everything():
-    gc.collect()
-    blocks = sys.getallocatedblocks()
-    for _ in range(max(1, CALLS // 10)):
-        with pytest.raises(MemoryError):
-            trussel.pebble_game(HUGE_ROWS, 2)  # about 4.5e18 label bytes
-        with pytest.raises(BaseException, match="capacity overflow"):
-            trussel.pebble_game(np.broadcast_to(np.zeros((1, 2)), (2**40, 2)), 2)
-    gc.collect()
-    assert sys.getallocatedblocks() - blocks < 100
-
-
-def test_results_are_freed_and_inputs_keep_their_counts():
-    points = POINTS[1]
-    before = sys.getrefcount(points)
-    result = trussel.simulate(points, 3)
-    watchers = [weakref.ref(result[key]) for key in ("labels", "distance_matrix")]
-    del result
-    gc.collect()
-    assert [w() for w in watchers] == [None, None]
-    assert sys.getrefcount(points) == before
+    assert list(map(sys.getrefcount, arrays)) == counts  # the arguments keep their counts

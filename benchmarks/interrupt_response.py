@@ -1,6 +1,7 @@
 """Sends SIGINT to this process while one long trussel call computes; prints what happened.
 
-Usage: python interrupt_child.py FUNCTION  (simulate, generate_training_batch, reconstruct)
+Usage: python benchmarks/interrupt_response.py FUNCTION
+(simulate, generate_training_batch, reconstruct); tests/python/test_interrupts.py runs it too.
 Prints one JSON line: {"inside": true, "seconds": t} when the call itself ended with
 KeyboardInterrupt t seconds after the signal, {"inside": false} when the interrupt came before
 the call started (the child retries a few times first), {"finished": true} when the call returned.
