@@ -202,22 +202,43 @@ def _isatty(stream: TextIO) -> bool:
         return False
 
 
+class _StopSignals:
+    """SIGINT and SIGTERM during a run. While worker threads generate, a signal is only recorded
+    and the run stops at the next chunk boundary: an exception raised at an arbitrary point of
+    the main thread, inside the thread pool's locks and waits, can leave a lock held and hang the
+    exit. Once the main thread writes alone, a signal stops it at once."""
+
+    def __init__(self) -> None:
+        self.received: int | None = None
+        self.deferred = True
+
+    def handler(self, signum: int, frame: object) -> None:
+        self.received = signum
+        if not self.deferred:
+            self.stop_if_received()
+
+    def stop_if_received(self) -> None:
+        if self.received == signal.SIGINT:
+            raise KeyboardInterrupt
+        if self.received is not None:
+            raise Terminated
+
+
 @contextlib.contextmanager
-def _sigterm_raises() -> Iterator[None]:
-    """Turns SIGTERM into Terminated in the main thread for the duration of a run."""
-
-    def handler(signum: int, frame: object) -> None:
-        raise Terminated
-
+def _stop_signals() -> Iterator[_StopSignals]:
+    """Routes SIGINT and SIGTERM to a _StopSignals for the duration of a run."""
+    stop = _StopSignals()
     try:
-        previous = signal.signal(signal.SIGTERM, handler)
-    except ValueError:  # not the main thread: leave signals alone
-        yield
+        previous = {s: signal.signal(s, stop.handler) for s in (signal.SIGINT, signal.SIGTERM)}
+    except ValueError:  # not the main thread: leave signals alone, stop only on exceptions
+        stop.deferred = False
+        yield stop
         return
     try:
-        yield
+        yield stop
     finally:
-        signal.signal(signal.SIGTERM, previous)
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
 
 
 def statistics(data: storage.DataSet) -> list[str]:
@@ -302,14 +323,21 @@ def main(argv: Sequence[str] | None = None) -> int:
     started = time.perf_counter()
     progress = Progress(args.graphs, None if args.quiet else sys.stderr)
     try:
-        with _sigterm_raises():
+        with _stop_signals() as stop:
+
+            def advance(count: int) -> None:
+                progress.advance(count)
+                stop.stop_if_received()
+
             arrays = generation.generate(
                 parameters,
                 args.graphs,
                 chunk_size=args.chunk_size,
                 threads=threads,
-                advance=progress.advance,
+                advance=advance,
             )
+            stop.deferred = False
+            stop.stop_if_received()
             progress.note(f"writing {args.out}")
             storage.write_atomically(args.out, arrays)
     except (KeyboardInterrupt, Terminated) as stop:

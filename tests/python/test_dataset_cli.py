@@ -238,7 +238,11 @@ def test_signals_leave_the_old_file_and_no_temporary(tmp_path, phase, signum, co
         if phase == "writing":
             assert len(os.listdir(tmp_path)) == 2  # the temporary exists now
         process.send_signal(signum)
-        stdout, stderr = process.communicate(timeout=60)
+        try:
+            stdout, stderr = process.communicate(timeout=60)
+        except subprocess.TimeoutExpired:  # a hung child fails the test instead of hanging it
+            process.kill()
+            raise
     assert process.returncode == code, stderr
     assert "interrupted; no file written" in stderr and stdout == ""
     assert os.listdir(tmp_path) == ["set.npz"]
