@@ -90,5 +90,6 @@ def test_no_call_leaks(calls):
     run_calls(calls)
     gc.collect()
     assert sys.getallocatedblocks() - blocks < 100  # so results are freed too
-    assert rss_kib() - rss < 1024
+    if not UNDER_SANITIZER:  # ASan holds freed memory in quarantine: the resident set grows
+        assert rss_kib() - rss < 1024
     assert list(map(sys.getrefcount, arrays)) == counts  # the arguments keep their counts
