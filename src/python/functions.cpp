@@ -57,6 +57,27 @@ PyRef make_reconstruction_dict(Reconstruction&& result, double tol) {
   return dict;
 }
 
+// reconstruct() and mds(): the same arguments, checks and dict around their own method, which
+// runs on a copy of the matrix with the interpreter lock released.
+PyRef run_reconstruction(const Signature& signature, double default_tol, PyObject* args,
+                         PyObject* kwargs,
+                         Reconstruction (*method)(const FloatMatrix&, std::uint64_t)) {
+  PyObject* slot[3];
+  bind_arguments(signature, args, kwargs, slot);
+  FloatArrayView matrix = to_float_array(slot[0], "distance_matrix");
+  const std::uint64_t d = to_count(slot[1], "d");
+  const double tol = to_optional_float(slot[2], "tol", default_tol);
+
+  if (matrix.rows() != matrix.cols()) throw ValueError("distance_matrix must be square");
+  FloatMatrix distances = matrix.copy();
+  Reconstruction result;
+  {
+    InterruptibleRelease unlocked;
+    result = method(distances, d);  // Panic
+  }
+  return make_reconstruction_dict(std::move(result), tol);
+}
+
 }  // namespace
 
 PyObject* py_simulate(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
@@ -141,20 +162,8 @@ PyObject* py_max_independent(PyObject* /*module*/, PyObject* args, PyObject* kwa
 
 PyObject* py_reconstruct_coords(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&] {
-    PyObject* slot[3];
-    bind_arguments(kReconstructSignature, args, kwargs, slot);
-    FloatArrayView matrix = to_float_array(slot[0], "distance_matrix");
-    const std::uint64_t d = to_count(slot[1], "d");
-    const double tol = to_optional_float(slot[2], "tol", kReconstructTolerance);
-
-    if (matrix.rows() != matrix.cols()) throw ValueError("distance_matrix must be square");
-    FloatMatrix distances = matrix.copy();
-    Reconstruction result;
-    {
-      InterruptibleRelease unlocked;
-      result = reconstruct_coords(distances, d);  // Panic
-    }
-    return make_reconstruction_dict(std::move(result), tol);
+    return run_reconstruction(kReconstructSignature, kReconstructTolerance, args, kwargs,
+                              reconstruct_coords);
   });
 }
 
@@ -184,22 +193,8 @@ PyObject* py_pebble_game(PyObject* /*module*/, PyObject* args, PyObject* kwargs)
 }
 
 PyObject* py_mds(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
-  return guarded([&] {
-    PyObject* slot[3];
-    bind_arguments(kMdsSignature, args, kwargs, slot);
-    FloatArrayView matrix = to_float_array(slot[0], "distance_matrix");
-    const std::uint64_t d = to_count(slot[1], "d");
-    const double tol = to_optional_float(slot[2], "tol", kMdsTolerance);
-
-    if (matrix.rows() != matrix.cols()) throw ValueError("distance_matrix must be square");
-    FloatMatrix distances = matrix.copy();
-    Reconstruction result;
-    {
-      InterruptibleRelease unlocked;
-      result = mds_coords(distances, d);  // Panic
-    }
-    return make_reconstruction_dict(std::move(result), tol);
-  });
+  return guarded(
+      [&] { return run_reconstruction(kMdsSignature, kMdsTolerance, args, kwargs, mds_coords); });
 }
 
 PyObject* py_label_edges(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
