@@ -26,7 +26,7 @@ Stored arrays (E = bars of all frameworks together, cut by edge_offsets):
 from .cli import main, statistics
 from .families import FAMILIES, Parameters
 from .generation import draw, generate
-from .storage import FORMAT_VERSION, DataSet, open_dataset, write_atomically
+from .storage import FORMAT_VERSION, DataSet, DataSetError, open_dataset, write_atomically
 
 open = open_dataset  # noqa: A001 - the data set reader, trussel_dataset.open(path)
 write = write_atomically
@@ -35,6 +35,7 @@ __all__ = [
     "FAMILIES",
     "FORMAT_VERSION",
     "DataSet",
+    "DataSetError",
     "Parameters",
     "draw",
     "generate",

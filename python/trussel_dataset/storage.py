@@ -15,6 +15,7 @@ import io
 import os
 import tempfile
 import zipfile
+import zlib
 from collections.abc import Callable, Iterator, Mapping
 from typing import Any, BinaryIO
 
@@ -51,8 +52,13 @@ def write_npz(handle: BinaryIO, arrays: Mapping[str, Any]) -> None:
 
 def read_npz(path: str | os.PathLike[str]) -> dict[str, np.ndarray]:
     """Every array of an .npz, loaded into memory."""
-    with np.load(path, allow_pickle=False) as archive:
-        return {name: archive[name] for name in archive.files}
+    # The file is opened here so that it is closed even when NumPy refuses its contents.
+    with open(path, "rb") as handle:
+        archive = np.load(handle, allow_pickle=False)
+        if not isinstance(archive, np.lib.npyio.NpzFile):
+            raise ValueError("a single array, not an .npz archive")
+        with archive:
+            return {name: archive[name] for name in archive.files}
 
 
 _WRITERS: dict[str, Callable[[BinaryIO, Mapping[str, Any]], None]] = {".npz": write_npz}
@@ -201,6 +207,52 @@ def _concatenate(parts: list[np.ndarray], name: str, dtype: type) -> np.ndarray:
     return np.concatenate(parts).astype(dtype, copy=False)
 
 
+class DataSetError(ValueError):
+    """A file that is not a complete, consistent data set of a format version this reads."""
+
+
+_REQUIRED = ("graphs", "edge_offsets", "edges", "labels", "redundant", "positions", "rank")
+
+
 def open_dataset(path: str | os.PathLike[str]) -> DataSet:
-    """Reads a data set written by trussel-dataset."""
-    return DataSet(_READERS[_suffix(path)](path))
+    """Reads a data set written by trussel-dataset. A truncated, corrupted or foreign file, one
+    of another format version, or one whose arrays do not fit together raises DataSetError
+    naming the file and the problem; a missing file raises FileNotFoundError."""
+    try:
+        arrays = _READERS[_suffix(path)](path)
+    except (zipfile.BadZipFile, zlib.error, EOFError, ValueError, KeyError) as error:
+        raise DataSetError(f"{os.fspath(path)}: not a readable data set ({error})") from error
+    try:
+        version = int(arrays["format_version"])
+    except (KeyError, TypeError, ValueError):
+        raise DataSetError(f"{os.fspath(path)}: no format version: not a data set") from None
+    if version > FORMAT_VERSION:
+        raise DataSetError(
+            f"{os.fspath(path)}: format version {version} is newer than this trussel_dataset "
+            f"reads ({FORMAT_VERSION}); upgrade trussel"
+        )
+    if version != FORMAT_VERSION:
+        raise DataSetError(f"{os.fspath(path)}: format version {version} is not supported")
+    problem = _inconsistency(arrays)
+    if problem:
+        raise DataSetError(f"{os.fspath(path)}: damaged data set: {problem}")
+    return DataSet(arrays)
+
+
+def _inconsistency(arrays: Mapping[str, np.ndarray]) -> str | None:
+    """What does not fit together in a data set's arrays, or None."""
+    missing = [name for name in _REQUIRED if name not in arrays]
+    if missing:
+        return "missing " + ", ".join(missing)
+    graphs, offsets, bars = int(arrays["graphs"]), arrays["edge_offsets"], len(arrays["edges"])
+    if offsets.shape != (graphs + 1,) or offsets[0] != 0 or offsets[-1] != bars:
+        return "edge offsets do not cut the bars into one run per framework"
+    if np.any(np.diff(offsets.astype(np.int64)) < 0):
+        return "edge offsets decrease"
+    for name in PER_BAR:
+        if name in arrays and len(arrays[name]) != bars:
+            return f"{name} has {len(arrays[name])} entries for {bars} bars"
+    for name in PER_FRAMEWORK:
+        if name in arrays and len(arrays[name]) != graphs:
+            return f"{name} has {len(arrays[name])} entries for {graphs} frameworks"
+    return None

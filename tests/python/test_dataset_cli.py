@@ -188,13 +188,35 @@ def test_bad_arguments_exit_with_a_message(tmp_path, capsys, options, message):
 
 
 def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
-    np.savez(tmp_path / "other.npz", labels=np.ones(3))
-    assert trussel_dataset.main(["info", str(tmp_path / "other.npz")]) == 1
-    assert "format version 0 is not 2" in capsys.readouterr().err
+    good = run(tmp_path, "good.npz", "lattice", SMALL["lattice"] + " --graphs 3").read_bytes()
+    arrays = dict(trussel_dataset.open(tmp_path / "good.npz"))
+    middle = bytearray(good)
+    middle[len(good) // 2] ^= 0xFF
+    damaged = [  # file contents, and what the error says
+        (good[: len(good) // 2], "not a readable data set"),
+        (bytes(middle), "not a readable data set"),
+        (b"not a zip file", "not a readable data set"),
+        (None, "no format version"),
+        ((("format_version", 3),), "format version 3 is newer than this trussel_dataset reads"),
+        ((("edge_offsets", arrays["edge_offsets"][::-1]),), "edge offsets do not cut the bars"),
+        ((("labels", arrays["labels"][1:]),), "labels has"),
+    ]
+    for contents, message in damaged:
+        path = tmp_path / "bad.npz"
+        if isinstance(contents, bytes):
+            path.write_bytes(contents)
+        else:  # valid .npz files: foreign, or a data set with one array replaced
+            np.savez(
+                path, **({"labels": np.ones(3)} if contents is None else arrays | dict(contents))
+            )
+        with pytest.raises(trussel_dataset.DataSetError, match=f"^{re.escape(str(path))}: "):
+            trussel_dataset.open(path)
+        assert trussel_dataset.main(["info", str(path)]) == 1
+        assert message in capsys.readouterr().err
     monkeypatch.delattr(trussel, "label_edges", raising=False)
     assert trussel_dataset.main(["--family", "lattice", "--out", str(tmp_path / "l.npz")]) == 1
     assert "the lattice family needs trussel.label_edges" in capsys.readouterr().err
-    assert os.listdir(tmp_path) == ["other.npz"]
+    assert sorted(os.listdir(tmp_path)) == ["bad.npz", "good.npz"]
 
 
 # The child replaces generation by a stand-in that announces itself and then blocks (reading
