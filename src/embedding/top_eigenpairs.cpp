@@ -9,6 +9,7 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
+#include "reconstruct/jacobi.hpp"
 
 // The matrix-block product has an AVX2 version, chosen at run time, where GCC or Clang build for
 // x86-64 ELF targets; elsewhere only the plain loop is built. Both compute every element of the
@@ -445,11 +446,6 @@ TopEigenpairs krylov_top(const FloatMatrix& a, std::uint64_t count,
   }
 }
 
-struct EigenRecord {
-  double value;
-  std::uint64_t index;
-};
-
 }  // namespace
 
 void fix_sign(double* vector, std::uint64_t n, std::uint64_t stride) {
@@ -531,23 +527,8 @@ SymmetricEigen symmetric_eigen(FloatMatrix a) {
   }
   if (!converged) panic("The symmetric eigensolver did not converge within 100 sweeps");
 
-  std::vector<EigenRecord> records;
-  records.reserve(static_cast<std::size_t>(n));
-  for (std::uint64_t k = 0; k < n; ++k) records.push_back({a.at(k, k), k});
-  std::stable_sort(records.begin(), records.end(),
-                   [](const EigenRecord& x, const EigenRecord& y) { return y.value < x.value; });
-  SymmetricEigen result;
-  result.values.reserve(static_cast<std::size_t>(n));
-  for (const EigenRecord& record : records) result.values.push_back(record.value);
-  result.vectors = FloatMatrix(n, n);
-  for (std::uint64_t i = 0; i < n; ++i) {
-    const double* source = v.row(i);
-    double* target = result.vectors.row(i);
-    for (std::uint64_t j = 0; j < n; ++j) {
-      target[j] = source[records[static_cast<std::size_t>(j)].index];
-    }
-  }
-  return result;
+  EigenDecomposition sorted = sort_eigenpairs(a, v);
+  return {std::move(sorted.values), std::move(sorted.vectors)};
 }
 
 TopEigenpairs top_eigenpairs(const FloatMatrix& a, std::uint64_t count) {

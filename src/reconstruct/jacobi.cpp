@@ -207,13 +207,19 @@ EigenDecomposition jacobi_eigen(const FloatMatrix& m, const JacobiOptions& optio
     poll_interrupt(8 * n);
   }
 
+  EigenDecomposition result = sort_eigenpairs(a, v);
+  result.rotations = rotations;
+  return result;
+}
+
+EigenDecomposition sort_eigenpairs(const FloatMatrix& a, const FloatMatrix& v) {
+  const std::uint64_t n = a.rows();
   std::vector<EigenRecord> records;
   records.reserve(static_cast<std::size_t>(n));
   for (std::uint64_t k = 0; k < n; ++k) records.push_back({a.at(k, k), k});
   std::stable_sort(records.begin(), records.end(), goes_before);
 
   EigenDecomposition result;
-  result.rotations = rotations;
   result.values.reserve(static_cast<std::size_t>(n));
   for (const EigenRecord& record : records) result.values.push_back(record.value);
   result.vectors = FloatMatrix(n, n);

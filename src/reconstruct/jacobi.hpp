@@ -45,6 +45,10 @@ struct JacobiOptions {
 /// Never fails (beyond allocation).
 EigenDecomposition jacobi_eigen(const FloatMatrix& m);
 
+/// The diagonal of the diagonalised `a` as eigenvalues and the columns of `v` as their vectors,
+/// in jacobi_eigen's order: a stable descending sort, NaN values last in index order.
+EigenDecomposition sort_eigenpairs(const FloatMatrix& a, const FloatMatrix& v);
+
 /// jacobi_eigen with explicit options (for tests).
 EigenDecomposition jacobi_eigen(const FloatMatrix& m, const JacobiOptions& options);
 
