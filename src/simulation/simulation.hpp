@@ -42,12 +42,6 @@ constexpr Edge next_candidate(Edge edge, std::uint64_t n) noexcept {
   return edge.j + 1 < n ? Edge{edge.i, edge.j + 1} : Edge{edge.i + 1, edge.i + 2};
 }
 
-/// The position of candidate (i, j), i < j < n, in candidate order: i*n - i(i+1)/2 + (j-i-1).
-constexpr std::uint64_t candidate_position(std::uint64_t i, std::uint64_t j,
-                                           std::uint64_t n) noexcept {
-  return i * n - i * (i + 1) / 2 + (j - i - 1);
-}
-
 /// simulate()'s value checks, in order, as ValueError: column count equal to d ("coords has <cols>
 /// columns but d=<d> was specified"), d of 2 or 3 ("d must be 2 or 3"), more than d rows ("Need at
 /// least <d+1> nodes for d=<d>, got <rows>"). Allocates nothing.
