@@ -25,13 +25,14 @@ PY="$VENV/bin/python"
 "$PY" -m pip install -q pytest cmake ninja
 if [ -n "${WHEEL:-}" ]; then
   "$PY" -m pip install -q --force-reinstall --no-deps "$WHEEL"
-  "$PY" -m pip install -q "numpy>=1.23"
+  "$PY" -m pip install -q "numpy>=1.23" "tqdm>=4.60"
 else
-  # The extras' requirements once, then the package itself rebuilt every time. PyTorch 2.13.0 is
-  # the CPU build (any other version pulls a CUDA build of several GB); the PyTorch Geometric
-  # tests, the GNN example's among them, skip where it is not installed.
+  # The requirements and the extras' once, then the package itself rebuilt every time. PyTorch
+  # 2.13.0 is the CPU build (any other version pulls a CUDA build of several GB); the tests of an
+  # extra (PyTorch Geometric, Zarr, Dask) skip where it is not installed.
   wheels=(); [ -d /opt/wheels ] && wheels=(--find-links /opt/wheels)  # this machine's CPU build
-  "$PY" -m pip install -q "${wheels[@]}" "pytest>=7" "numpy>=1.23" "torch==2.13.0" torch_geometric
+  "$PY" -m pip install -q "${wheels[@]}" "pytest>=7" "numpy>=1.23" "tqdm>=4.60" \
+    "torch==2.13.0" torch_geometric "zarr>=3" "dask[distributed]"
   "$PY" -m pip install -q --force-reinstall --no-deps .
 fi
 if [ -n "${NUMPY:-}" ]; then

@@ -5,15 +5,17 @@ from __future__ import annotations
 import argparse
 import contextlib
 import os
+import re
 import signal
 import sys
 import time
 from collections.abc import Iterator, Sequence
-from typing import TextIO
+from typing import Any, TextIO
 
 import numpy as np
+from tqdm import tqdm
 
-from . import families, generation, storage
+from . import chunked, families, generation, storage
 
 EPILOG = """\
 families:
@@ -30,9 +32,19 @@ seeds:
   complete: framework k of seed S is drawn from the start value S + k, so seeds overlap: framework
     k + 1 of seed S is framework k of seed S + 1. Leave a gap of --graphs between seeds.
 
-The file depends only on the family, its parameters, --graphs and --seed, never on --chunk-size
-or --threads. It is replaced atomically: interrupted runs (Ctrl-C, SIGTERM) leave no file.
-`trussel-dataset info FILE` prints the label statistics of a data set."""
+output:
+  FILE.npz   one file, for small sets: written at the end of the run and replaced atomically;
+             an interrupted run (Ctrl-C, SIGTERM) leaves no file and the old one untouched.
+  DIR.zarr   a chunked store (Zarr v3, pip install trussel[zarr]) for large sets, written one
+             shard of --shard-size frameworks at a time into DIR.zarr.partial, which becomes
+             DIR.zarr when complete. An interrupted run keeps the finished shards: the same
+             command with --resume writes only the others. --workers N writes the shards on N
+             local worker processes, --scheduler ADDRESS on an existing Dask cluster (pip install
+             trussel[dask]; every worker needs trussel and the store's directory at the same path).
+
+The data set depends only on the family, its parameters, --graphs and --seed, never on
+--chunk-size, --threads, --workers or how often the run was resumed; a store also depends on
+--shard-size. `trussel-dataset info FILE` prints the label statistics of a data set."""
 
 
 class Terminated(BaseException):
@@ -125,7 +137,7 @@ def build_parser() -> argparse.ArgumentParser:
         help="lattice: largest site displacement per coordinate, in bond lengths (default 0)",
     )
     add("--distances", action="store_true", help="also store each distance matrix (n x n)")
-    add("--out", required=True, metavar="FILE", help="output .npz file (replaced atomically)")
+    add("--out", required=True, metavar="FILE", help="output: FILE.npz, or DIR.zarr for a store")
     add(
         "--chunk-size",
         type=_at_least_one,
@@ -134,65 +146,84 @@ def build_parser() -> argparse.ArgumentParser:
         help=f"frameworks per task (default {generation.DEFAULT_CHUNK_SIZE})",
     )
     add("--threads", type=_at_least_one, default=None, metavar="T", help="default: usable CPUs")
+    add(
+        "--shard-size",
+        type=_at_least_one,
+        default=None,
+        metavar="K",
+        help=".zarr: frameworks per shard (default: about 16 MB of arrays per shard)",
+    )
+    add("--resume", action="store_true", help=".zarr: continue an interrupted run")
+    where = parser.add_mutually_exclusive_group()
+    where.add_argument(
+        "--workers", type=_at_least_one, metavar="N", help=".zarr: N local worker processes"
+    )
+    where.add_argument(
+        "--scheduler", metavar="ADDRESS", help=".zarr: the Dask scheduler to send shards to"
+    )
     add("--quiet", action="store_true", help="show no progress on stderr")
     return parser
 
 
-def _check_output_path(parser: argparse.ArgumentParser, out: str) -> None:
+def _check_output_path(parser: argparse.ArgumentParser, args: argparse.Namespace) -> None:
+    out = args.out
     directory = os.path.dirname(os.path.abspath(out))
     if not os.path.isdir(directory):
         parser.error(f"argument --out: directory {directory!r} does not exist")
-    if os.path.isdir(out):
-        parser.error(f"argument --out: {out!r} is a directory")
     if not os.access(directory, os.W_OK | os.X_OK):
         parser.error(f"argument --out: directory {directory!r} is not writable")
+    if chunked.is_chunked(out):
+        try:
+            chunked.check_replaceable(out)
+        except chunked.StoreError as error:
+            parser.error(f"argument --out: {error}")
+        return
+    if os.path.isdir(out):
+        parser.error(f"argument --out: {out!r} is a directory")
+    for name in ("resume", "workers", "scheduler", "shard_size"):
+        if getattr(args, name):
+            option = "--" + name.replace("_", "-")
+            parser.error(f"argument {option}: needs a .zarr output, not {out!r}")
 
 
-class Progress:
-    """Plain-text progress on a stream: a redrawn line on a terminal, else a line per 10%."""
+class _Bar(tqdm):
+    monitor_interval = 0  # no monitor thread: bars here are updated often enough
 
-    def __init__(self, total: int, stream: TextIO | None) -> None:
-        self._total = total
+
+def progress_bar(total: int, description: str, *, quiet: bool, **options: Any) -> tqdm:
+    """A tqdm bar on stderr: redrawn in place on a terminal; elsewhere (a log, a pipe) a line
+    every 10 seconds and one at the end, without carriage returns."""
+    stream = sys.stderr
+    if quiet or stream is None:
+        return _Bar(total=total, disable=True)
+    if _isatty(stream):
+        return _Bar(total=total, desc=description, file=stream, dynamic_ncols=True, **options)
+    return _Bar(
+        total=total,
+        desc=description,
+        file=_Lines(stream),
+        mininterval=10.0,
+        ncols=100,
+        ascii=True,
+        **options,
+    )
+
+
+class _Lines:
+    """A stream for tqdm that writes each redraw as a line of its own."""
+
+    def __init__(self, stream: TextIO) -> None:
         self._stream = stream
-        self._started = time.perf_counter()
-        self._done = 0
-        self._interactive = stream is not None and _isatty(stream)
-        self._last_draw = 0.0
-        self._next_tenth = 1
 
-    def advance(self, count: int) -> None:
-        self._done += count
-        if self._stream is None:
-            return
-        now = time.perf_counter()
-        if self._interactive:
-            if now - self._last_draw >= 0.1 or self._done == self._total:
-                self._last_draw = now
-                self._write("\r" + self._line(now, bar=True))
-        elif self._done * 10 >= self._next_tenth * self._total:
-            while self._done * 10 >= self._next_tenth * self._total:
-                self._next_tenth += 1
-            self._write(self._line(now, bar=False) + "\n")
+    _CONTROL = re.compile(r"\x1b\[[0-9;]*[A-Za-z]|\r")  # cursor moves between stacked bars
 
-    def note(self, text: str = "") -> None:
-        """Ends a redrawn bar, then writes `text` (if any) on a line of its own."""
-        if self._stream is not None and (text or self._interactive):
-            self._write(("\n" if self._interactive else "") + (text + "\n" if text else ""))
-            self._interactive = False
+    def write(self, text: str) -> None:
+        text = self._CONTROL.sub("", text).strip("\n")
+        if text.strip():
+            self._stream.write(text + "\n")
 
-    def _write(self, text: str) -> None:
-        assert self._stream is not None
-        self._stream.write(text)
+    def flush(self) -> None:
         self._stream.flush()
-
-    def _line(self, now: float, *, bar: bool) -> str:
-        share = self._done / self._total
-        rate = self._done / max(now - self._started, 1e-9)
-        text = f"{self._done}/{self._total} frameworks ({share:4.0%}), {rate:.1f}/s"
-        if not bar:
-            return text
-        filled = int(share * 30)
-        return "[" + "#" * filled + " " * (30 - filled) + "] " + text
 
 
 def _isatty(stream: TextIO) -> bool:
@@ -243,33 +274,47 @@ def _stop_signals() -> Iterator[_StopSignals]:
 
 def statistics(data: storage.DataSet) -> list[str]:
     """Lines describing a data set's labels: independent and redundant shares, distinct label
-    vectors, rigid share, and in the plane the generic answer beside the rank-based one."""
+    vectors, rigid share, and in the plane the generic answer beside the rank-based one.
+    Reads one block of frameworks at a time."""
     graphs = data.graphs
-    labels, redundant = data["labels"], data["redundant"]
-    offsets = data["edge_offsets"]
-    vectors = {
-        data["edges"][a:b].tobytes() + labels[a:b].tobytes() for a, b in zip(offsets, offsets[1:])
-    }
+    generic = "generic_redundant" in data
+    sums = dict.fromkeys(["bars", "labels", "redundant", "is_rigid", "generic", "differ"], 0)
+    sums["generic_rigid"] = 0
+    vectors = set()  # hashes of (bars, labels) per framework; a collision is vanishingly rare
+    for block in data.blocks():
+        labels, redundant, edges = block["labels"], block["redundant"], block["edges"]
+        offsets = block["edge_offsets"]
+        sums["bars"] += len(labels)
+        sums["labels"] += int(np.count_nonzero(labels))
+        sums["redundant"] += int(np.count_nonzero(redundant))
+        sums["is_rigid"] += int(np.count_nonzero(block["is_rigid"]))
+        if generic:
+            sums["generic"] += int(np.count_nonzero(block["generic_redundant"]))
+            sums["differ"] += int(np.count_nonzero(block["generic_redundant"] != redundant))
+            sums["generic_rigid"] += int(np.count_nonzero(block["generic_is_rigid"]))
+        for a, b in zip(offsets.tolist(), offsets[1:].tolist()):
+            vectors.add(hash(edges[a:b].tobytes() + labels[a:b].tobytes()))
     keys = ("nodes", "dim", "seed", "degree", "side", "bond_prob", "jitter")
     described = ", ".join(f"{key} {data[key].item()}" for key in keys if key in data)
+    bars = sums["bars"]
     lines = [
         f"{graphs} frameworks of the {data.family} family ({described})",
-        f"bars: {len(labels)}, {_share(labels)} independent, {_share(redundant)} redundant",
+        f"bars: {bars}, {_ratio(sums['labels'], bars)} independent, "
+        f"{_ratio(sums['redundant'], bars)} redundant",
         f"distinct label vectors: {len(vectors)} of {graphs} ({len(vectors) / max(graphs, 1):.1%})",
-        f"rigid: {_share(data['is_rigid'])} of the frameworks",
+        f"rigid: {_ratio(sums['is_rigid'], graphs)} of the frameworks",
     ]
-    if "generic_redundant" in data:
-        differ = _share(data["generic_redundant"] != redundant)
+    if generic:
         lines.append(
-            f"generic (pebble game): {_share(data['generic_redundant'])} redundant, "
-            f"{_share(data['generic_is_rigid'])} rigid; differs from the rank-based "
-            f"redundant on {differ} of the bars"
+            f"generic (pebble game): {_ratio(sums['generic'], bars)} redundant, "
+            f"{_ratio(sums['generic_rigid'], graphs)} rigid; differs from the rank-based "
+            f"redundant on {_ratio(sums['differ'], bars)} of the bars"
         )
     return lines
 
 
-def _share(values: np.ndarray) -> str:
-    return f"{float(np.mean(values)) if len(values) else 0.0:.1%}"
+def _ratio(count: int, total: int) -> str:
+    return f"{count / total if total else 0.0:.1%}"
 
 
 def info(argv: Sequence[str]) -> int:
@@ -280,11 +325,12 @@ def info(argv: Sequence[str]) -> int:
     args = parser.parse_args(argv)
     try:
         data = storage.open_dataset(args.file)
-    except (OSError, ValueError, KeyError) as error:
+        lines = statistics(data)  # a store is read here, and may be damaged further in
+    except (OSError, ValueError, KeyError, ImportError) as error:
         print(f"trussel-dataset: cannot read {args.file}: {error}", file=sys.stderr)
         return 1
     print(f"{args.file}: format {int(data['format_version'])}")
-    for line in statistics(data):
+    for line in lines:
         print(line)
     return 0
 
@@ -295,7 +341,7 @@ def main(argv: Sequence[str] | None = None) -> int:
         return info(argv[1:])
     parser = build_parser()
     args = parser.parse_args(argv)
-    _check_output_path(parser, args.out)
+    _check_output_path(parser, args)
     nodes = args.nodes if args.nodes is not None else families.DEFAULT_NODES[args.family]
     try:
         parameters = families.Parameters(
@@ -318,47 +364,153 @@ def main(argv: Sequence[str] | None = None) -> int:
             file=sys.stderr,
         )
         return 1
-    threads = args.threads if args.threads is not None else generation.default_threads()
-
+    if hasattr(signal, "SIGXFSZ"):  # past a file size limit, a write fails instead of killing us
+        with contextlib.suppress(ValueError):  # not the main thread
+            signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    run = _write_store if chunked.is_chunked(args.out) else _write_file
     started = time.perf_counter()
-    progress = Progress(args.graphs, None if args.quiet else sys.stderr)
     try:
         with _stop_signals() as stop:
-
-            def advance(count: int) -> None:
-                progress.advance(count)
-                stop.stop_if_received()
-
-            arrays = generation.generate(
-                parameters,
-                args.graphs,
-                chunk_size=args.chunk_size,
-                threads=threads,
-                advance=advance,
-            )
-            stop.deferred = False
-            stop.stop_if_received()
-            progress.note(f"writing {args.out}")
-            storage.write_atomically(args.out, arrays)
-    except (KeyboardInterrupt, Terminated) as stop:
-        progress.note()
-        print("trussel-dataset: interrupted; no file written", file=sys.stderr)
-        return 130 if isinstance(stop, KeyboardInterrupt) else 128 + signal.SIGTERM
+            data = run(args, parameters, stop)
+    except (KeyboardInterrupt, Terminated) as interruption:
+        code = 130 if isinstance(interruption, KeyboardInterrupt) else 128 + signal.SIGTERM
+        print(f"trussel-dataset: interrupted; {_left_behind(args, parameters)}", file=sys.stderr)
+        return code
     except MemoryError:
-        progress.note()
         print(
             f"trussel-dataset: not enough memory for {args.graphs} frameworks of {nodes} nodes",
             file=sys.stderr,
         )
         return 1
+    except (chunked.StoreError, ImportError) as error:
+        print(f"trussel-dataset: {error}", file=sys.stderr)
+        return 1
     except OSError as error:
-        print(f"trussel-dataset: cannot write {args.out}: {error}", file=sys.stderr)
+        print(f"trussel-dataset: cannot write {args.out}: {_reason(error)}", file=sys.stderr)
         return 1
     rate = args.graphs / max(time.perf_counter() - started, 1e-9)
+    shares = _shares(data)
     print(
-        f"wrote {args.graphs} {args.family} frameworks ({int(arrays['nodes'])} nodes, "
-        f"d={args.dim}, seed {args.seed}) to {args.out}: {_share(arrays['labels'])} of bars "
-        f"independent, {_share(arrays['redundant'])} redundant, {_share(arrays['is_rigid'])} "
-        f"rigid, {rate:.1f} frameworks/s"
+        f"wrote {args.graphs} {args.family} frameworks ({int(data['nodes'])} nodes, "
+        f"d={args.dim}, seed {args.seed}) to {args.out}: {shares['labels']} of bars "
+        f"independent, {shares['redundant']} redundant, {shares['is_rigid']} rigid, "
+        f"{rate:.1f} frameworks/s"
     )
     return 0
+
+
+def _write_file(
+    args: argparse.Namespace, parameters: families.Parameters, stop: _StopSignals
+) -> storage.DataSet:
+    """Generates the whole data set in memory, then writes the .npz."""
+    threads = args.threads if args.threads is not None else generation.default_threads()
+    with progress_bar(args.graphs, "generating", quiet=args.quiet, unit="fw") as bar:
+
+        def advance(count: int) -> None:
+            bar.update(count)
+            stop.stop_if_received()
+
+        arrays = generation.generate(
+            parameters, args.graphs, chunk_size=args.chunk_size, threads=threads, advance=advance
+        )
+    stop.deferred = False
+    stop.stop_if_received()
+    size = sum(np.asarray(array).nbytes for array in arrays.values())
+    with progress_bar(
+        size, f"writing {os.path.basename(args.out)}", quiet=args.quiet, unit="B", unit_scale=True
+    ) as bar:
+        storage.write_atomically(args.out, arrays, advance=bar.update)
+        bar.update(bar.total - bar.n)  # the .npy headers made the count a little larger
+    return storage.DataSet(arrays)
+
+
+def _write_store(
+    args: argparse.Namespace, parameters: families.Parameters, stop: _StopSignals
+) -> storage.DataSet:
+    """Writes the shards of a .zarr store still to be written, here or on a Dask cluster, then
+    moves the complete store into place and opens it."""
+    shard_size = args.shard_size or chunked.default_shard_size(parameters)
+    partial, shards = generation.prepare_store(
+        parameters, args.graphs, args.out, shard_size=shard_size, resume=args.resume
+    )
+    todo = sum(min(shard_size, args.graphs - shard * shard_size) for shard in shards)
+    done = args.graphs - todo
+    if args.resume and done:
+        _note(args, f"resuming {partial}: {done} of {args.graphs} frameworks already written")
+    if args.workers or args.scheduler:
+        from . import cluster
+
+        with cluster.connect(scheduler=args.scheduler, workers=args.workers) as client:
+            link = getattr(client, "dashboard_link", None)
+            if args.scheduler and link:
+                _note(args, f"cluster dashboard: {link}")
+            with progress_bar(
+                args.graphs, "written on the cluster", quiet=args.quiet, unit="fw", initial=done
+            ) as bar:
+
+                def poll_cluster(written: int) -> None:
+                    bar.update(done + written - bar.n)
+                    stop.stop_if_received()
+
+                cluster.write_shards(client, partial, shards, poll=poll_cluster)
+    else:
+        threads = args.threads if args.threads is not None else generation.default_threads()
+        with (
+            progress_bar(
+                args.graphs, "generated", quiet=args.quiet, unit="fw", initial=done
+            ) as made,
+            progress_bar(
+                args.graphs, "written  ", quiet=args.quiet, unit="fw", initial=done
+            ) as put,
+        ):
+
+            def poll(generated: int, written: int) -> None:
+                made.update(done + generated - made.n)
+                put.update(done + written - put.n)
+                stop.stop_if_received()
+
+            generation.write_shards(
+                partial, shards, threads=threads, chunk_size=args.chunk_size, poll=poll
+            )
+    stop.deferred = False
+    stop.stop_if_received()
+    chunked.finish(partial, args.out)
+    return storage.open_dataset(args.out)
+
+
+def _note(args: argparse.Namespace, text: str) -> None:
+    if not args.quiet:
+        print(text, file=sys.stderr, flush=True)
+
+
+def _left_behind(args: argparse.Namespace, parameters: families.Parameters) -> str:
+    """What an interrupted run leaves: nothing for a file, finished shards for a store."""
+    if not chunked.is_chunked(args.out):
+        return "no file written"
+    partial = chunked.partial_path(args.out)
+    if not os.path.isdir(partial):
+        return "no store written"
+    return f"finished shards are kept in {partial}: run the same command with --resume to go on"
+
+
+def _reason(error: OSError) -> str:
+    import errno
+
+    if error.errno == errno.EFBIG:
+        return f"{error.strerror} (the file size limit, ulimit -f, was reached); nothing replaced"
+    return f"{error.strerror or error}; nothing replaced"
+
+
+def _shares(data: storage.DataSet) -> dict[str, str]:
+    """Shares of independent and redundant bars and of rigid frameworks, a block at a time."""
+    counts = dict.fromkeys(["labels", "redundant", "is_rigid", "bars", "graphs"], 0)
+    for block in data.blocks():
+        for name in ("labels", "redundant", "is_rigid"):
+            counts[name] += int(np.count_nonzero(block[name]))
+        counts["bars"] += len(block["labels"])
+        counts["graphs"] += len(block["is_rigid"])
+    return {
+        "labels": _ratio(counts["labels"], counts["bars"]),
+        "redundant": _ratio(counts["redundant"], counts["bars"]),
+        "is_rigid": _ratio(counts["is_rigid"], counts["graphs"]),
+    }

@@ -5,10 +5,12 @@ from __future__ import annotations
 
 import concurrent.futures
 import os
+import shutil
+import threading
 from collections.abc import Callable, Iterator
 from typing import Any
 
-from . import families, storage
+from . import chunked, families, storage
 
 DEFAULT_CHUNK_SIZE = 64
 
@@ -83,3 +85,92 @@ def generate(
             raise
     flat = [record for batch in records if batch is not None for record in batch]
     return storage.assemble(flat, parameters.stored())
+
+
+class _Cancelled(BaseException):
+    """Raised in a worker thread to abandon its shard when the run stops."""
+
+
+def prepare_store(
+    parameters: families.Parameters,
+    graphs: int,
+    out: str | os.PathLike[str],
+    *,
+    shard_size: int,
+    resume: bool = False,
+) -> tuple[str, list[int]]:
+    """The unfinished store of a run writing `out` (OUT.partial) and the shards it still needs:
+    all of them in a new store, or with `resume` those of an interrupted run's store not yet
+    marked done. Refuses (StoreError) to replace anything at `out` that is not a data set store,
+    and to resume a store started with other parameters."""
+    chunked.check_replaceable(out)
+    partial = chunked.partial_path(out)
+    if resume and os.path.isdir(partial):
+        return partial, chunked.pending_shards(partial, parameters, graphs, shard_size)
+    if os.path.lexists(partial):
+        chunked.check_replaceable(partial)
+        shutil.rmtree(partial)
+    chunked.create(partial, parameters, graphs, shard_size)
+    return partial, list(range(-(-graphs // shard_size)))
+
+
+def write_shards(
+    partial: str,
+    shards: list[int],
+    *,
+    threads: int = 1,
+    chunk_size: int = DEFAULT_CHUNK_SIZE,
+    poll: Callable[[int, int], None] | None = None,
+) -> None:
+    """Generates and writes `shards` of the store `partial` on `threads` threads, a shard per
+    task and at most two tasks per thread under way, so memory stays bounded by a few shards.
+    `poll(generated, written)` runs on the calling thread at least every 0.1 s and after each
+    shard, with the frameworks generated and written so far; whatever it raises (a signal
+    turned into an exception) stops the run: unstarted shards are dropped, running ones are
+    abandoned at their next chunk, and a shard is only marked done once fully written."""
+    stop = threading.Event()
+    lock = threading.Lock()
+    generated = [0]
+
+    def advance(count: int) -> None:
+        if stop.is_set():
+            raise _Cancelled
+        with lock:
+            generated[0] += count
+
+    queue = iter(shards)
+    written = 0
+    with concurrent.futures.ThreadPoolExecutor(
+        max_workers=threads, thread_name_prefix="trussel-dataset"
+    ) as pool:
+        pending: set[concurrent.futures.Future[int]] = set()
+
+        def submit_next() -> None:
+            shard = next(queue, None)
+            if shard is not None:
+                pending.add(
+                    pool.submit(
+                        chunked.write_shard, partial, shard, chunk_size=chunk_size, advance=advance
+                    )
+                )
+
+        try:
+            for _ in range(2 * threads):
+                submit_next()
+            while pending:
+                done, _ = concurrent.futures.wait(
+                    pending, timeout=0.1, return_when=concurrent.futures.FIRST_COMPLETED
+                )
+                for future in done:
+                    pending.discard(future)
+                    written += future.result()
+                    submit_next()
+                if poll is not None:
+                    with lock:
+                        so_far = generated[0]
+                    poll(so_far, written)
+        except BaseException:
+            stop.set()
+            for future in pending:
+                future.cancel()
+            raise

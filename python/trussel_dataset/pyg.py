@@ -27,7 +27,7 @@ import torch
 
 with warnings.catch_warnings():  # its import warns about torch.jit deprecations, not about us
     warnings.simplefilter("ignore", DeprecationWarning)
-    from torch_geometric.data import Data, InMemoryDataset
+    from torch_geometric.data import Data, Dataset, InMemoryDataset
 
 from . import storage
 
@@ -61,7 +61,7 @@ def to_data(framework: dict[str, Any]) -> Data:
 
 
 class FrameworkDataset(InMemoryDataset):
-    """All frameworks of a data set file (written by trussel-dataset), held in memory."""
+    """All frameworks of a data set (written by trussel-dataset), held in memory."""
 
     def __init__(
         self,
@@ -79,3 +79,24 @@ class FrameworkDataset(InMemoryDataset):
 
     def load_items(self, items: list[Data]) -> None:
         self.data, self.slices = self.collate(items)
+
+
+class FrameworkStore(Dataset):
+    """The frameworks of a data set read one at a time, for sets larger than memory: a .zarr
+    store is read a shard at a time (the last few kept decoded), so visiting frameworks in
+    order, or shuffling within shards, reads each shard once."""
+
+    def __init__(
+        self,
+        path: str | os.PathLike[str],
+        transform: Callable[[Data], Data] | None = None,
+    ) -> None:
+        super().__init__(None, transform)
+        self._data_set = storage.open_dataset(path)
+        self.family = self._data_set.family
+
+    def len(self) -> int:
+        return self._data_set.graphs
+
+    def get(self, idx: int) -> Data:
+        return to_data(self._data_set.framework(idx))

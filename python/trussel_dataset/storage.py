@@ -30,8 +30,11 @@ def _compresses(array: np.ndarray) -> bool:
     return array.dtype.kind in "biu" and array.size > 0
 
 
-def write_npz(handle: BinaryIO, arrays: Mapping[str, Any]) -> None:
-    """Writes `arrays` to `handle` as an .npz that numpy.load reads."""
+def write_npz(
+    handle: BinaryIO, arrays: Mapping[str, Any], advance: Callable[[int], None] | None = None
+) -> None:
+    """Writes `arrays` to `handle` as an .npz that numpy.load reads; `advance(nbytes)` after
+    each array, and every few megabytes of a large uncompressed one."""
     with zipfile.ZipFile(handle, "w") as archive:
         for name, value in arrays.items():
             array = np.asanyarray(value)
@@ -45,9 +48,30 @@ def write_npz(handle: BinaryIO, arrays: Mapping[str, Any]) -> None:
                     compress_type=zipfile.ZIP_DEFLATED,
                     compresslevel=_COMPRESS_LEVEL,
                 )
+                if advance is not None:
+                    advance(array.nbytes)
             else:
                 with archive.open(member, "w", force_zip64=True) as stream:
-                    np.lib.format.write_array(stream, array, allow_pickle=False)
+                    _write_raw(stream, array, advance)
+
+
+class _Counting:
+    """A writable stream that reports how many bytes went through it."""
+
+    def __init__(self, stream: BinaryIO, advance: Callable[[int], None] | None) -> None:
+        self._stream = stream
+        self._advance = advance
+
+    def write(self, data: Any) -> int:
+        written = self._stream.write(data)
+        if self._advance is not None:
+            self._advance(memoryview(data).nbytes)
+        return written
+
+
+def _write_raw(stream: BinaryIO, array: np.ndarray, advance: Callable[[int], None] | None) -> None:
+    """An .npy member; NumPy writes a large array in pieces, each reported as it goes."""
+    np.lib.format.write_array(_Counting(stream, advance), array, allow_pickle=False)  # type: ignore[arg-type]
 
 
 def read_npz(path: str | os.PathLike[str]) -> dict[str, np.ndarray]:
@@ -61,7 +85,7 @@ def read_npz(path: str | os.PathLike[str]) -> dict[str, np.ndarray]:
             return {name: archive[name] for name in archive.files}
 
 
-_WRITERS: dict[str, Callable[[BinaryIO, Mapping[str, Any]], None]] = {".npz": write_npz}
+_WRITERS: dict[str, Callable[..., None]] = {".npz": write_npz}
 _READERS: dict[str, Callable[[str | os.PathLike[str]], dict[str, np.ndarray]]] = {".npz": read_npz}
 
 
@@ -70,7 +94,11 @@ def _suffix(path: str | os.PathLike[str]) -> str:
     return suffix if suffix in _WRITERS else ".npz"  # any other name is written as .npz
 
 
-def write_atomically(out: str | os.PathLike[str], arrays: Mapping[str, Any]) -> None:
+def write_atomically(
+    out: str | os.PathLike[str],
+    arrays: Mapping[str, Any],
+    advance: Callable[[int], None] | None = None,
+) -> None:
     """Writes `arrays` to `out` through a temporary file in the same directory and os.replace,
     so `out` is either the old file or the complete new one. Whatever interrupts the write
     (an error, KeyboardInterrupt, a signal turned into an exception) removes the temporary."""
@@ -81,7 +109,7 @@ def write_atomically(out: str | os.PathLike[str], arrays: Mapping[str, Any]) -> 
     )
     try:
         with os.fdopen(fd, "wb") as handle:
-            _WRITERS[_suffix(out)](handle, arrays)
+            _WRITERS[_suffix(out)](handle, arrays, advance)
             handle.flush()
             os.fsync(handle.fileno())
         # mkstemp makes the file private; give it the permissions a newly created file gets.
@@ -123,6 +151,11 @@ class DataSet(Mapping[str, np.ndarray]):
     def family(self) -> str:
         return str(self._arrays["family"])
 
+    def blocks(self) -> Iterator[Mapping[str, np.ndarray]]:
+        """The per-bar and per-framework arrays, and edge_offsets, of consecutive runs of
+        frameworks that together make the data set (here one run: all of it)."""
+        yield self._arrays
+
     def framework(self, k: int) -> dict[str, Any]:
         """Framework k: its positions, edges (E, 2) as int64, per-bar and per-framework values."""
         if not 0 <= k < self.graphs:
@@ -151,7 +184,7 @@ PER_FRAMEWORK = (
     "generic_is_rigid",
     "distances",
 )
-_DTYPES = {
+DTYPES = {
     "labels": np.uint8,
     "redundant": np.uint8,
     "generic_labels": np.uint8,
@@ -175,20 +208,28 @@ def assemble(records: list[dict[str, Any]], parameters: Mapping[str, Any]) -> di
         np.cumsum(counts, out=offsets[1:])
         arrays: dict[str, Any] = {"edge_offsets": offsets}
         present = records[0].keys() if records else ("labels",)
-        nodes = max((len(record["positions"]) for record in records), default=0)
+        nodes = int(parameters.get("nodes", 0)) or max(
+            (len(record["positions"]) for record in records), default=0
+        )
         for name in PER_BAR:
             if name in present:
-                dtype = edge_dtype(nodes) if name == "edges" else _DTYPES[name]
+                dtype = edge_dtype(nodes) if name == "edges" else DTYPES[name]
                 arrays[name] = _concatenate([record[name] for record in records], name, dtype)
         for name in PER_FRAMEWORK:
             if name in present:
-                arrays[name] = np.array([record[name] for record in records], dtype=_DTYPES[name])
+                arrays[name] = np.array([record[name] for record in records], dtype=DTYPES[name])
     except ValueError as error:  # NumPy's "array is too big"
         raise MemoryError(str(error)) from error
-    arrays["graphs"] = np.uint64(len(records))
+    arrays.update(scalar_arrays(parameters, len(records)))
+    return arrays
+
+
+def scalar_arrays(parameters: Mapping[str, Any], graphs: int) -> dict[str, np.ndarray]:
+    """The 0-d arrays of a data set: its number of frameworks, its parameters, its format."""
+    arrays = {"graphs": np.asarray(np.uint64(graphs))}
     for name, value in parameters.items():
-        arrays[name] = np.str_(value) if isinstance(value, str) else np.asarray(value)
-    arrays["format_version"] = np.uint64(FORMAT_VERSION)
+        arrays[name] = np.asarray(np.str_(value) if isinstance(value, str) else value)
+    arrays["format_version"] = np.asarray(np.uint64(FORMAT_VERSION))
     return arrays
 
 
@@ -218,6 +259,10 @@ def open_dataset(path: str | os.PathLike[str]) -> DataSet:
     """Reads a data set written by trussel-dataset. A truncated, corrupted or foreign file, one
     of another format version, or one whose arrays do not fit together raises DataSetError
     naming the file and the problem; a missing file raises FileNotFoundError."""
+    from . import chunked  # the Zarr backend, imported only for a store
+
+    if chunked.is_chunked(path):
+        return chunked.open_store(path)
     try:
         arrays = _READERS[_suffix(path)](path)
     except (zipfile.BadZipFile, zlib.error, EOFError, ValueError, KeyError) as error:

@@ -235,7 +235,7 @@ STOPPED_RUN = """
         one = np.ones(1, np.uint8)
         return [dict(positions=np.zeros((2, 2)), edges=np.array([[0, 1]]), labels=one,
                      redundant=one, rank=1, max_rank=1, is_rigid=True)] * count
-    def write_npz(handle, arrays):
+    def write_npz(handle, arrays, advance=None):
         handle.write(b"partial")
         handle.flush()
         print("blocked", file=sys.stderr, flush=True)

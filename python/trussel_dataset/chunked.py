@@ -1,0 +1,559 @@
+"""Chunked data sets: a Zarr (v3) directory written one shard of frameworks at a time.
+
+A run is cut into shards of ``shard_size`` consecutive frameworks. Each shard is generated and
+written on its own, by a thread or by a task on a Dask cluster, into its own region of the
+store, so memory stays bounded by a few shards and shards can be written in any order:
+
+    zarr.json           the group; its attributes hold the format version, the number of
+                        frameworks, the shard size, the parameters (every 0-d array of an .npz,
+                        with its dtype) and which arrays the data set has
+    positions, rank, …  arrays with one entry per framework, one chunk per shard
+    bar_counts          (graphs,) int64: bars of each framework (edge_offsets is their sum)
+    bars/SSSSSS/NAME    per-bar arrays (edges, labels, redundant, …) of shard SSSSSS, one chunk
+    shard_done          (shards,) bool, one chunk per shard: written after the shard's arrays,
+                        so a shard marked done is complete
+
+A store is generated under OUT.partial and renamed to OUT when every shard is done, replacing an
+earlier data set there. An interrupted run leaves OUT.partial, which a run with the same
+parameters and resume=True continues, skipping the shards marked done.
+
+Reading gives the arrays of an .npz data set, by the same names and with the same values and
+dtypes, lazily: per-framework arrays are read a chunk at a time and per-bar arrays a shard at a
+time, and the last few shards are kept decoded for framework(k).
+"""
+
+from __future__ import annotations
+
+import collections
+import os
+import shutil
+import threading
+import uuid
+from collections.abc import Callable, Iterator, Mapping
+from typing import Any
+
+import numpy as np
+
+from . import families, storage
+
+SUFFIX = ".zarr"
+PARTIAL_SUFFIX = ".partial"
+_KEY = "trussel_dataset"  # the group attribute that marks a store as a data set
+_SHARD_BYTES = 16 << 20  # about this many bytes of arrays per shard
+_MAX_SHARD_SIZE = 1 << 16
+_CACHED_SHARDS = 4
+
+
+class StoreError(ValueError):
+    """A store that cannot be written or resumed as asked."""
+
+
+def is_chunked(path: str | os.PathLike[str]) -> bool:
+    return os.fspath(path).rstrip("/\\").lower().endswith(SUFFIX)
+
+
+def partial_path(out: str | os.PathLike[str]) -> str:
+    return os.fspath(out).rstrip("/\\") + PARTIAL_SUFFIX
+
+
+def default_shard_size(parameters: families.Parameters) -> int:
+    """Frameworks per shard: a power of two giving shards of roughly 16 MB of arrays, from the
+    parameters alone, so that every run with these parameters cuts the same shards."""
+    n, d = parameters.node_count(), parameters.dim
+    bars = {"complete": n * (n - 1) // 2, "geometric": round(n * parameters.degree / 2)}.get(
+        parameters.family, 3 * n if d == 2 else 6 * n
+    )
+    per_framework = 8 * n * d + 8 * n * n * parameters.distances + 8 * bars + 64
+    size = 1
+    while size < _MAX_SHARD_SIZE and 2 * size * per_framework <= _SHARD_BYTES:
+        size *= 2
+    return size
+
+
+def _zarr():
+    try:
+        import zarr
+    except ImportError:
+        raise ImportError(
+            "a .zarr data set needs the zarr package: pip install trussel[zarr]"
+        ) from None
+    return zarr
+
+
+def _codecs(dtype: np.dtype) -> Any:
+    """Integers and labels compress well; floating-point data does not, and is stored raw."""
+    from zarr.codecs import ZstdCodec
+
+    return (ZstdCodec(level=3),) if np.dtype(dtype).kind in "biu" else None
+
+
+def _shard_name(shard: int) -> str:
+    return f"bars/{shard:06d}"
+
+
+class Layout:
+    """Names, dtypes and per-framework shapes of a data set's arrays, taken from framework 0."""
+
+    def __init__(self, parameters: families.Parameters) -> None:
+        from . import generation  # generation uses storage; import here to keep layers apart
+
+        template = generation.draw(parameters, 0)
+        nodes = parameters.node_count()
+        self.per_bar = {
+            name: np.dtype(storage.edge_dtype(nodes) if name == "edges" else storage.DTYPES[name])
+            for name in storage.PER_BAR
+            if name in template
+        }
+        self.per_framework = {
+            name: (np.dtype(storage.DTYPES[name]), np.shape(template[name]))
+            for name in storage.PER_FRAMEWORK
+            if name in template
+        }
+
+
+def _scalars(parameters: families.Parameters, graphs: int) -> dict[str, list[Any]]:
+    """Every 0-d array of the data set as [dtype, value], JSON-ready."""
+    arrays = storage.scalar_arrays(parameters.stored(), graphs)
+    return {name: [array.dtype.str, array.item()] for name, array in arrays.items()}
+
+
+def _attributes(parameters: families.Parameters, graphs: int, shard_size: int) -> dict[str, Any]:
+    layout = Layout(parameters)
+    return {
+        _KEY: {
+            "format_version": storage.FORMAT_VERSION,
+            "graphs": graphs,
+            "shard_size": shard_size,
+            "shards": -(-graphs // shard_size),
+            "scalars": _scalars(parameters, graphs),
+            "per_bar": {name: dtype.str for name, dtype in layout.per_bar.items()},
+            "per_framework": {
+                name: [dtype.str, list(shape)]
+                for name, (dtype, shape) in layout.per_framework.items()
+            },
+        }
+    }
+
+
+def create(
+    path: str | os.PathLike[str], parameters: families.Parameters, graphs: int, shard_size: int
+) -> None:
+    """A new, empty store at `path` (replacing whatever store is there) for `graphs`
+    frameworks in shards of `shard_size`."""
+    zarr = _zarr()
+    if graphs < 0 or shard_size < 1:
+        raise ValueError(f"need graphs >= 0 and shard_size >= 1, got {graphs}, {shard_size}")
+    attributes = _attributes(parameters, graphs, shard_size)
+    description = attributes[_KEY]
+    group = zarr.open_group(os.fspath(path), mode="w", zarr_format=3)
+    for name, (dtype, shape) in description["per_framework"].items():
+        group.create_array(
+            name,
+            shape=(graphs, *shape),
+            chunks=(shard_size, *shape),
+            dtype=dtype,
+            compressors=_codecs(np.dtype(dtype)),
+            fill_value=0,
+        )
+    group.create_array(
+        "bar_counts", shape=(graphs,), chunks=(shard_size,), dtype="<i8", fill_value=0
+    )
+    shards = description["shards"]
+    group.create_array("shard_done", shape=(shards,), chunks=(1,), dtype="bool", fill_value=False)
+    group.attrs.update(attributes)
+
+
+def pending_shards(
+    path: str | os.PathLike[str], parameters: families.Parameters, graphs: int, shard_size: int
+) -> list[int]:
+    """The shards of the store at `path` that are not marked done, after checking that the
+    store was started with these parameters, frameworks and shard size."""
+    zarr = _zarr()
+    try:
+        group = zarr.open_group(os.fspath(path), mode="r")
+        description = dict(group.attrs)[_KEY]
+        done = np.asarray(group["shard_done"][:], dtype=bool)
+    except Exception as error:  # whatever zarr raises for a damaged or foreign directory
+        raise StoreError(
+            f"{os.fspath(path)}: cannot resume: not a data set store ({error})"
+        ) from None
+    expected = _attributes(parameters, graphs, shard_size)[_KEY]
+    for name in ("format_version", "graphs", "shard_size", "scalars", "per_bar", "per_framework"):
+        if description.get(name) != expected[name]:
+            raise StoreError(
+                f"{os.fspath(path)}: cannot resume: it was started with other {_what(name)}"
+            )
+    if done.shape != (expected["shards"],):
+        raise StoreError(f"{os.fspath(path)}: cannot resume: its shard markers are damaged")
+    return [int(shard) for shard in np.flatnonzero(~done)]
+
+
+def _what(name: str) -> str:
+    return {
+        "graphs": "--graphs",
+        "shard_size": "--shard-size",
+        "scalars": "parameters",
+        "format_version": "a format version",
+    }.get(name, "parameters")
+
+
+def write_shard(
+    path: str | os.PathLike[str],
+    shard: int,
+    *,
+    chunk_size: int = 64,
+    advance: Callable[[int], None] | None = None,
+) -> int:
+    """Generates shard `shard` of the store at `path` from the parameters stored there, writes
+    its arrays, then marks it done; returns its number of frameworks. Writing a shard again
+    writes the same bytes, so a task that is retried or run twice does no harm.
+    `advance(count)` is called after every `chunk_size` frameworks generated; it may raise to
+    abandon the shard."""
+    from . import generation
+
+    zarr = _zarr()
+    group = zarr.open_group(os.fspath(path), mode="r+")
+    description = dict(group.attrs)[_KEY]
+    parameters = stored_parameters(description)
+    size, graphs = description["shard_size"], description["graphs"]
+    start = shard * size
+    count = min(size, graphs - start)
+    if not 0 <= shard < description["shards"]:
+        raise ValueError(f"shard {shard} is not in 0..{description['shards'] - 1}")
+    records: list[dict[str, Any]] = []
+    for first in range(start, start + count, chunk_size):
+        part = min(chunk_size, start + count - first)
+        records.extend(generation.draw_chunk(parameters, first, part))
+        if advance is not None:
+            advance(part)
+    region = slice(start, start + count)
+    counts = np.array([len(record["labels"]) for record in records], dtype=np.int64)
+    for name, (dtype, _) in description["per_framework"].items():
+        values = np.array([record[name] for record in records], dtype=np.dtype(dtype))
+        group[name][region] = values
+    bars = group.require_group(_shard_name(shard))
+    for name, dtype in description["per_bar"].items():
+        values = np.concatenate([np.asarray(record[name]) for record in records])
+        values = values.astype(np.dtype(dtype), copy=False)
+        if name == "edges":
+            values = values.reshape(-1, 2)
+        bars.create_array(
+            name,
+            shape=values.shape,
+            chunks=(max(1, len(values)), *values.shape[1:]),
+            dtype=values.dtype,
+            compressors=_codecs(values.dtype),
+            fill_value=0,
+            overwrite=True,
+        )[...] = values
+    group["bar_counts"][region] = counts
+    group["shard_done"][shard] = True
+    return count
+
+
+def finish(partial: str | os.PathLike[str], out: str | os.PathLike[str]) -> None:
+    """Moves a complete store from `partial` to `out`, replacing the data set store there."""
+    partial, out = os.fspath(partial).rstrip("/\\"), os.fspath(out).rstrip("/\\")
+    if os.path.lexists(out):
+        check_replaceable(out)
+        retired = f"{out}.old-{uuid.uuid4().hex[:8]}"
+        os.rename(out, retired)
+        os.rename(partial, out)
+        shutil.rmtree(retired, ignore_errors=True)
+    else:
+        os.rename(partial, out)
+
+
+def check_replaceable(path: str | os.PathLike[str]) -> None:
+    """Raises StoreError unless `path` is absent or a data set store (never replace, and so
+    delete, a directory or file that is something else)."""
+    path = os.fspath(path)
+    if not os.path.lexists(path):
+        return
+    if not os.path.isdir(path) or os.path.islink(path):
+        raise StoreError(f"{path} exists and is not a data set store; not replacing it")
+    try:
+        import json
+
+        with open(os.path.join(path, "zarr.json"), encoding="utf-8") as handle:
+            marked = _KEY in json.load(handle).get("attributes", {})
+    except (OSError, ValueError, AttributeError):
+        marked = False
+    if not marked:
+        raise StoreError(f"{path} exists and is not a data set store; not replacing it")
+
+
+def stored_parameters(description: Mapping[str, Any]) -> families.Parameters:
+    arrays: dict[str, Any] = _scalar_arrays(description)
+    if "distances" in description["per_framework"]:
+        arrays["distances"] = True
+    return families.Parameters.from_stored(arrays)
+
+
+def _scalar_arrays(description: Mapping[str, Any]) -> dict[str, np.ndarray]:
+    return {
+        name: np.array(value, dtype=np.dtype(dtype))
+        for name, (dtype, value) in description["scalars"].items()
+    }
+
+
+# Reading.
+
+
+class ChunkedDataSet(storage.DataSet):
+    """A data set store read lazily: the mapping gives lazy arrays (slice them, or pass them
+    to numpy.asarray), framework(k) reads k's shard and keeps the last few decoded."""
+
+    def __init__(self, path: str, group: Any, description: Mapping[str, Any]) -> None:
+        self.path = path
+        self._group = group
+        self._description = description
+        self._scalars = _scalar_arrays(description)
+        self._shard_size = int(description["shard_size"])
+        self._per_framework = dict(description["per_framework"])
+        self._per_bar = dict(description["per_bar"])
+        counts = self._read(lambda: np.asarray(group["bar_counts"][:], dtype=np.int64))
+        self._offsets = np.zeros(len(counts) + 1, dtype=np.int64)
+        np.cumsum(counts, out=self._offsets[1:])
+        self._cache: collections.OrderedDict[int, dict[str, np.ndarray]] = collections.OrderedDict()
+        self._lock = threading.Lock()
+
+    # Mapping of names to arrays, as in an .npz.
+    def __getitem__(self, name: str) -> Any:
+        if name in self._scalars:
+            return self._scalars[name]
+        if name == "edge_offsets":
+            return self._offsets
+        if name in self._per_framework or name in self._per_bar:
+            return LazyArray(self, name)
+        raise KeyError(name)
+
+    def __iter__(self) -> Iterator[str]:
+        names = ["edge_offsets", *self._per_bar, *self._per_framework, *self._scalars]
+        return iter(names)
+
+    def __len__(self) -> int:
+        return 1 + len(self._per_bar) + len(self._per_framework) + len(self._scalars)
+
+    @property
+    def graphs(self) -> int:
+        return int(self._scalars["graphs"])
+
+    @property
+    def family(self) -> str:
+        return str(self._scalars["family"])
+
+    def framework(self, k: int) -> dict[str, Any]:
+        if not 0 <= k < self.graphs:
+            raise IndexError(f"framework {k} is not in 0..{self.graphs - 1}")
+        shard = k // self._shard_size
+        block = self.shard(shard)
+        local = k - shard * self._shard_size
+        base = self._offsets[shard * self._shard_size]
+        start, stop = (int(x - base) for x in self._offsets[k : k + 2])
+        record: dict[str, Any] = {}
+        for name in storage.PER_BAR:
+            if name in block:
+                part = block[name][start:stop]
+                record[name] = part.astype(np.int64) if name == "edges" else part
+        for name in storage.PER_FRAMEWORK:
+            if name in block:
+                record[name] = block[name][local]
+        return record
+
+    def shard(self, shard: int) -> dict[str, np.ndarray]:
+        """Every array of one shard, decoded (kept among the last few read)."""
+        with self._lock:
+            if shard in self._cache:
+                self._cache.move_to_end(shard)
+                return self._cache[shard]
+        block = self._read(lambda: self._load_shard(shard))
+        with self._lock:
+            self._cache[shard] = block
+            while len(self._cache) > _CACHED_SHARDS:
+                self._cache.popitem(last=False)
+        return block
+
+    def _load_shard(self, shard: int) -> dict[str, np.ndarray]:
+        first = shard * self._shard_size
+        last = min(first + self._shard_size, self.graphs)
+        bars = int(self._offsets[last] - self._offsets[first])
+        block: dict[str, np.ndarray] = {}
+        for name in self._per_framework:
+            block[name] = np.asarray(self._group[name][first:last])
+        group = self._group[_shard_name(shard)] if self._per_bar else None
+        for name, dtype in self._per_bar.items():
+            array = np.asarray(group[name][...])
+            shape = (bars, 2) if name == "edges" else (bars,)
+            if array.shape != shape or array.dtype != np.dtype(dtype):
+                raise storage.DataSetError(
+                    f"{self.path}: damaged data set: {name} of shard {shard} has shape "
+                    f"{array.shape} and dtype {array.dtype}, not {shape} and {np.dtype(dtype)}"
+                )
+            block[name] = array
+        return block
+
+    def _read(self, read: Callable[[], Any]) -> Any:
+        """Runs a read of the store, turning what a damaged store makes zarr raise into a
+        DataSetError naming the store."""
+        try:
+            return read()
+        except storage.DataSetError:
+            raise
+        except MemoryError:
+            raise
+        except Exception as error:
+            raise storage.DataSetError(
+                f"{self.path}: damaged data set: {type(error).__name__}: {error}"
+            ) from error
+
+    def blocks(self) -> Iterator[Mapping[str, np.ndarray]]:
+        size = self._shard_size
+        for shard in range(int(self._description["shards"])):
+            first, last = shard * size, min((shard + 1) * size, self.graphs)
+            offsets = self._offsets[first : last + 1] - self._offsets[first]
+            yield {**self.shard(shard), "edge_offsets": offsets}
+
+
+class LazyArray:
+    """One array of a chunked data set, read only where it is sliced. numpy.asarray reads it
+    whole. Slicing along the first axis with a step of 1 reads only the shards it touches."""
+
+    def __init__(self, data: ChunkedDataSet, name: str) -> None:
+        self._data = data
+        self._name = name
+        if name in data._per_bar:
+            self.dtype = np.dtype(data._per_bar[name])
+            self.shape = (int(data._offsets[-1]), *((2,) if name == "edges" else ()))
+        else:
+            dtype, shape = data._per_framework[name]
+            self.dtype = np.dtype(dtype)
+            self.shape = (data.graphs, *shape)
+
+    def __len__(self) -> int:
+        return self.shape[0]
+
+    @property
+    def ndim(self) -> int:
+        return len(self.shape)
+
+    def __repr__(self) -> str:
+        return f"<lazy {self._name} {self.shape} {self.dtype} of {self._data.path}>"
+
+    def __array__(self, dtype: Any = None, copy: Any = None) -> np.ndarray:
+        array = self[:]
+        return array if dtype is None else array.astype(dtype, copy=False)
+
+    def __getitem__(self, key: Any) -> np.ndarray:
+        data, name = self._data, self._name
+        rest: tuple[Any, ...] = ()
+        if isinstance(key, tuple):
+            key, rest = (key[0], key[1:]) if key else (slice(None), ())
+        if isinstance(key, (int, np.integer)):
+            index = int(key) + (len(self) if key < 0 else 0)
+            if not 0 <= index < len(self):
+                raise IndexError(f"index {int(key)} is out of bounds for {len(self)} entries")
+            return self[index : index + 1][(0, *rest)]
+        if not isinstance(key, slice) or key.step not in (None, 1):
+            return np.asarray(self)[(key, *rest)]
+        start, stop, _ = key.indices(len(self))
+        stop = max(start, stop)
+        if name in data._per_framework:
+            return data._read(lambda: np.asarray(data._group[name][start:stop]))[
+                (slice(None), *rest)
+            ]
+        offsets, size = data._offsets, data._shard_size
+        bases = offsets[::size]  # first bar of each shard
+        first = max(0, int(np.searchsorted(bases, start, side="right")) - 1)
+        parts = []
+        shard = first
+        while shard * size < data.graphs and bases[shard] < stop:
+            block = data.shard(shard)[name]
+            base = int(bases[shard])
+            parts.append(block[max(start - base, 0) : max(min(stop - base, len(block)), 0)])
+            shard += 1
+        empty = np.zeros((0, *self.shape[1:]), dtype=self.dtype)
+        return np.concatenate([empty, *parts])[(slice(None), *rest)]
+
+
+def open_store(path: str | os.PathLike[str]) -> ChunkedDataSet:
+    """Reads a data set store; a damaged, foreign, incomplete or newer store raises
+    DataSetError naming it and the problem."""
+    zarr = _zarr()
+    path = os.fspath(path)
+    if not os.path.exists(path):
+        if os.path.isdir(partial_path(path)):
+            raise storage.DataSetError(
+                f"{path}: not written yet: an unfinished run left {partial_path(path)}; "
+                f"resume it with --resume"
+            )
+        raise FileNotFoundError(path)
+    try:
+        group = zarr.open_group(path, mode="r")
+        attributes = dict(group.attrs)
+    except Exception as error:
+        raise storage.DataSetError(f"{path}: not a readable data set ({error})") from error
+    description = attributes.get(_KEY)
+    if not isinstance(description, dict):
+        raise storage.DataSetError(f"{path}: no format version: not a data set")
+    version = description.get("format_version")
+    if not isinstance(version, int):
+        raise storage.DataSetError(f"{path}: no format version: not a data set")
+    if version > storage.FORMAT_VERSION:
+        raise storage.DataSetError(
+            f"{path}: format version {version} is newer than this trussel_dataset reads "
+            f"({storage.FORMAT_VERSION}); upgrade trussel"
+        )
+    if version != storage.FORMAT_VERSION:
+        raise storage.DataSetError(f"{path}: format version {version} is not supported")
+    problem = _store_problem(group, description)
+    if problem:
+        raise storage.DataSetError(f"{path}: damaged data set: {problem}")
+    try:
+        done = np.asarray(group["shard_done"][:], dtype=bool)
+    except Exception as error:
+        raise storage.DataSetError(f"{path}: damaged data set: shard markers ({error})") from None
+    if not done.all():
+        missing = np.flatnonzero(~done)
+        raise storage.DataSetError(
+            f"{path}: incomplete: {len(missing)} of {len(done)} shards never finished "
+            f"(first: {int(missing[0])})"
+        )
+    data = ChunkedDataSet(path, group, description)
+    if np.any(np.diff(data["edge_offsets"]) < 0):
+        raise storage.DataSetError(f"{path}: damaged data set: negative bar counts")
+    return data
+
+
+def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
+    """What does not fit together in a store's description and arrays, or None."""
+    try:
+        graphs, size = int(description["graphs"]), int(description["shard_size"])
+        shards = int(description["shards"])
+        scalars = _scalar_arrays(description)
+        per_framework = {
+            name: (np.dtype(dtype), tuple(int(x) for x in shape))
+            for name, (dtype, shape) in description["per_framework"].items()
+        }
+        per_bar = {name: np.dtype(dtype) for name, dtype in description["per_bar"].items()}
+    except (KeyError, TypeError, ValueError, OverflowError) as error:
+        return f"its description is incomplete or malformed ({error})"
+    if graphs < 0 or size < 1 or shards != -(-graphs // size) or int(scalars["graphs"]) != graphs:
+        return "its numbers of frameworks and shards do not agree"
+    unknown = (set(per_bar) - set(storage.PER_BAR)) | (
+        set(per_framework) - set(storage.PER_FRAMEWORK)
+    )
+    if unknown or not {"edges", "labels", "redundant"} <= set(per_bar):
+        return "its list of arrays is not a data set's"
+    expected = {name: ((graphs, *shape), dtype) for name, (dtype, shape) in per_framework.items()}
+    expected["bar_counts"] = ((graphs,), np.dtype("<i8"))
+    expected["shard_done"] = ((shards,), np.dtype(bool))
+    for name, (shape, dtype) in expected.items():
+        try:
+            array = group[name]
+            found = (tuple(array.shape), np.dtype(array.dtype))
+        except Exception:  # a missing or unreadable array
+            return f"{name} is missing or unreadable"
+        if found != (shape, dtype):
+            return f"{name} has shape {found[0]} and dtype {found[1]}, not {shape} and {dtype}"
+    return None

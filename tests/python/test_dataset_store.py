@@ -1,0 +1,208 @@
+"""Chunked data sets: a .zarr store equals the .npz, shard by shard, resumed, on a Dask cluster,
+damaged; progress on a log; writes that fail."""
+
+import os
+import re
+import signal
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
+import pytest
+
+pytest.importorskip("zarr", reason="the zarr extra is not installed")
+
+from test_dataset_cli import ENV, SMALL, frameworks, run  # noqa: E402
+
+import trussel_dataset  # noqa: E402
+from trussel_dataset import chunked  # noqa: E402
+
+
+def tree(path):
+    """Every file of a store, by relative path: equal trees are byte-for-byte equal stores."""
+    files = {}
+    for directory, _, names in os.walk(path):
+        for name in names:
+            full = os.path.join(directory, name)
+            with open(full, "rb") as handle:
+                files[os.path.relpath(full, path)] = handle.read()
+    return files
+
+
+def assert_same_data(path, other):
+    a, b = trussel_dataset.open(path), trussel_dataset.open(other)
+    assert sorted(a) == sorted(b)
+    for name in a:
+        x, y = np.asarray(a[name]), np.asarray(b[name])
+        assert (x.dtype, x.shape, x.tobytes()) == (y.dtype, y.shape, y.tobytes()), name
+    for one, two in zip(frameworks(path), frameworks(other), strict=True):
+        assert one.keys() == two.keys()
+        for name in one:
+            assert np.asarray(one[name]).tobytes() == np.asarray(two[name]).tobytes(), name
+    return a, b
+
+
+@pytest.mark.parametrize("family", SMALL)
+def test_store_holds_the_arrays_of_the_file(tmp_path, family):
+    options = SMALL[family] + " --seed 3 --graphs 11 --distances"
+    npz = run(tmp_path, "a.npz", family, options)
+    store = run(tmp_path, "a.zarr", family, options + " --shard-size 4 --threads 2")
+    data, lazy = assert_same_data(npz, store)
+    edges = lazy["edges"]  # slices read only the shards they touch, across shard borders
+    for key in [slice(3, None), slice(-7, -2), slice(5, 5), -1, (slice(2, 9), 1)]:
+        np.testing.assert_array_equal(edges[key], data["edges"][key])
+    again = run(tmp_path, "b.zarr", family, options + " --shard-size 4 --threads 1 --chunk-size 1")
+    assert tree(again) == tree(store)
+    assert trussel_dataset.main(["info", str(store)]) == 0
+
+
+def test_interrupted_run_resumes_where_it_stopped(tmp_path, capsys, monkeypatch):
+    options = ["--family", "lattice", *SMALL["lattice"].split(), "--graphs", "10"]
+    options += ["--shard-size", "3", "--threads", "1", "--quiet"]
+    reference = tree(run(tmp_path, "ref.zarr", "lattice", " ".join(options[2:])))
+    out = tmp_path / "set.zarr"
+    real_write = chunked.write_shard
+    written = []
+
+    def stopping_after_two(path, shard, **options):
+        if len(written) == 2:
+            raise KeyboardInterrupt
+        written.append(shard)
+        return real_write(path, shard, **options)
+
+    monkeypatch.setattr(chunked, "write_shard", stopping_after_two)
+    assert trussel_dataset.main([*options, "--out", str(out)]) == 130
+    assert "run the same command with --resume" in capsys.readouterr().err
+    assert not out.exists() and os.path.isdir(chunked.partial_path(out))
+    with pytest.raises(trussel_dataset.DataSetError, match="resume it with --resume"):
+        trussel_dataset.open(out)
+    # Resuming with other parameters is refused, and leaves the shards alone.
+    other = [*options, "--seed", "1", "--resume", "--out", str(out)]
+    assert trussel_dataset.main(other) == 1
+    assert "cannot resume: it was started with other parameters" in capsys.readouterr().err
+    done_before, written[:] = list(written), []
+    monkeypatch.setattr(
+        chunked, "write_shard", lambda *a, **k: written.append(a[1]) or real_write(*a, **k)
+    )
+    assert trussel_dataset.main([*options, "--resume", "--out", str(out)]) == 0
+    assert sorted(written) == sorted(set(range(4)) - set(done_before))
+    assert tree(out) == reference and not os.path.exists(chunked.partial_path(out))
+
+
+def test_dask_workers_write_the_same_store_despite_a_killed_worker(tmp_path, monkeypatch):
+    pytest.importorskip("distributed", reason="the dask extra is not installed")
+    from trussel_dataset import cluster
+
+    options = SMALL["lattice"] + " --graphs 40 --shard-size 2"
+    reference = tree(run(tmp_path, "ref.zarr", "lattice", options + " --threads 1"))
+    real_write_shards = cluster.write_shards
+    killed = []
+
+    def killing_a_busy_worker(client, partial, shards, poll):
+        pids = client.run(os.getpid)
+
+        def poll_and_kill(written):
+            busy = [address for address, tasks in client.processing().items() if tasks]
+            if written and busy and not killed:
+                os.kill(pids[busy[0]], signal.SIGKILL)
+                killed.append(busy[0])
+            poll(written)
+
+        real_write_shards(client, partial, shards, poll=poll_and_kill)
+
+    monkeypatch.setattr(cluster, "write_shards", killing_a_busy_worker)
+    store = run(tmp_path, "dask.zarr", "lattice", options + " --workers 2")
+    assert killed, "no worker was busy after the first shard"
+    assert tree(store) == reference
+
+
+def test_damaged_stores_name_the_problem(tmp_path, capsys):
+    good = run(tmp_path, "good.zarr", "lattice", SMALL["lattice"] + " --graphs 5 --shard-size 2")
+
+    def attributes(path, change):
+        import json
+
+        meta = path / "zarr.json"
+        document = json.loads(meta.read_text())
+        change(document["attributes"]["trussel_dataset"])
+        meta.write_text(json.dumps(document))
+
+    def truncate_a_chunk(path):
+        chunk = next((path / "bars" / "000001" / "labels").rglob("c/*"))
+        chunk.write_bytes(chunk.read_bytes()[:5])
+
+    damages = [  # what is done to a copy of a good store, and what the error says
+        (lambda p: attributes(p, lambda a: a.update(format_version=3)), "newer than this"),
+        (lambda p: attributes(p, lambda a: a.pop("format_version")), "no format version"),
+        (lambda p: attributes(p, lambda a: a.update(graphs=6)), "frameworks and shards do not"),
+        (lambda p: __import__("shutil").rmtree(p / "positions"), "positions is missing"),
+        (lambda p: __import__("shutil").rmtree(p / "shard_done" / "c"), "incomplete: 3 of 3"),
+        (truncate_a_chunk, "damaged data set"),
+        (lambda p: (p / "zarr.json").write_text("{"), "not a readable data set"),
+    ]
+    for damage, message in damages:
+        path = tmp_path / "bad.zarr"
+        __import__("shutil").copytree(good, path)
+        damage(path)
+        assert trussel_dataset.main(["info", str(path)]) == 1
+        assert re.search(
+            f"cannot read {re.escape(str(path))}: .*{message}", capsys.readouterr().err
+        )
+        __import__("shutil").rmtree(path)
+    # A directory that is not a store is never replaced.
+    (tmp_path / "mine.zarr").mkdir()
+    (tmp_path / "mine.zarr" / "notes.txt").write_text("keep")
+    with pytest.raises(SystemExit):
+        trussel_dataset.main(["--out", str(tmp_path / "mine.zarr"), "--graphs", "1"])
+    assert "not a data set store; not replacing it" in capsys.readouterr().err
+    assert (tmp_path / "mine.zarr" / "notes.txt").read_text() == "keep"
+
+
+def test_pyg_reads_a_store_lazily(tmp_path):
+    pytest.importorskip("torch_geometric", reason="the pyg extra is not installed")
+    from trussel_dataset import pyg
+
+    store = run(tmp_path, "l.zarr", "lattice", "--graphs 7 --nodes 20 --shard-size 3")
+    lazy, whole = pyg.FrameworkStore(store), pyg.FrameworkDataset(store)
+    assert len(lazy) == len(whole) == 7
+    for one, other in zip(lazy, whole):
+        for key in other.keys():
+            assert one[key].equal(other[key]), key
+
+
+def test_progress_on_a_log_is_plain_lines(tmp_path):
+    for out in ["p.npz", "p.zarr"]:
+        done = subprocess.run(
+            [sys.executable, "-m", "trussel_dataset", *SMALL["lattice"].split(), "--family",
+             "lattice", "--graphs", "20", "--out", str(tmp_path / out)],
+            capture_output=True, text=True, env=ENV, timeout=300, check=True,
+        )  # fmt: skip
+        lines = done.stderr.splitlines()
+        assert not re.search("[\r\x1b]", done.stderr)
+        phases = ["generating", "writing p.npz"] if out == "p.npz" else ["generated", "written"]
+        for phase in phases:
+            assert any(line.startswith(phase) and "100%" in line for line in lines), lines
+
+
+FILE_SIZE_LIMIT = """
+    import resource, sys, trussel_dataset
+    resource.setrlimit(resource.RLIMIT_FSIZE, (20000, 20000))
+    sys.exit(trussel_dataset.main(sys.argv[1:]))
+"""
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="POSIX resource limits")
+def test_a_failed_write_says_why_and_keeps_the_old_file(tmp_path):
+    out = tmp_path / "set.npz"
+    out.write_bytes(b"previous contents")
+    for target in [out, tmp_path / "set.zarr"]:
+        done = subprocess.run(
+            [sys.executable, "-c", textwrap.dedent(FILE_SIZE_LIMIT), "--quiet",
+             "--graphs", "300", "--out", str(target)],
+            capture_output=True, text=True, env=ENV, timeout=300, check=False,
+        )  # fmt: skip
+        assert done.returncode == 1, done.stderr
+        assert f"cannot write {target}: File too large (the file size limit" in done.stderr
+    assert out.read_bytes() == b"previous contents"
+    assert sorted(os.listdir(tmp_path)) == ["set.npz", "set.zarr.partial"]
