@@ -29,9 +29,10 @@ if [ -n "${WHEEL:-}" ]; then
 else
   # The extras' requirements once, then the package itself rebuilt every time. PyTorch 2.13.0 is
   # the CPU build (any other version pulls a CUDA build of several GB); the PyTorch Geometric
-  # tests, the GNN example's among them, skip where it is not installed.
+  # tests, the GNN example's among them, and the drawing tests skip where their extra is missing.
   wheels=(); [ -d /opt/wheels ] && wheels=(--find-links /opt/wheels)  # this machine's CPU build
-  "$PY" -m pip install -q "${wheels[@]}" "pytest>=7" "numpy>=1.23" "torch==2.13.0" torch_geometric
+  "$PY" -m pip install -q "${wheels[@]}" "pytest>=7" "numpy>=1.23" "torch==2.13.0" torch_geometric \
+    "matplotlib>=3.6"
   "$PY" -m pip install -q --force-reinstall --no-deps .
 fi
 if [ -n "${NUMPY:-}" ]; then

@@ -32,7 +32,8 @@ seeds:
 
 The file depends only on the family, its parameters, --graphs and --seed, never on --chunk-size
 or --threads. It is replaced atomically: interrupted runs (Ctrl-C, SIGTERM) leave no file.
-`trussel-dataset info FILE` prints the label statistics of a data set."""
+`trussel-dataset info FILE` prints the label statistics of a data set.
+`trussel-dataset show FILE --index K --out PICTURE [--reconstruct]` draws framework K."""
 
 
 class Terminated(BaseException):
@@ -293,6 +294,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     argv = list(sys.argv[1:] if argv is None else argv)
     if argv[:1] == ["info"]:
         return info(argv[1:])
+    if argv[:1] == ["show"]:
+        from .show import show_main
+
+        return show_main(argv[1:])
     parser = build_parser()
     args = parser.parse_args(argv)
     _check_output_path(parser, args.out)
