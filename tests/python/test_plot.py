@@ -9,15 +9,12 @@ import pytest
 import trussel
 
 pytest.importorskip("matplotlib")
+sys.path.append(str(Path(__file__).resolve().parents[2] / "python"))  # when not installed
 from matplotlib.backends.backend_agg import FigureCanvasAgg  # noqa: E402
 from matplotlib.colors import to_rgb  # noqa: E402
 from matplotlib.figure import Figure  # noqa: E402
 
-try:
-    import trussel_dataset
-except ImportError:  # a source tree whose package is not installed
-    sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "python"))
-    import trussel_dataset
+import trussel_dataset  # noqa: E402
 from trussel_dataset import plot  # noqa: E402
 
 # A braced square (six bars, one self-stress: all redundant) with a triangle hanging off node 1.
