@@ -29,10 +29,10 @@ if [ -n "${WHEEL:-}" ]; then
 else
   # The requirements and the extras' once, then the package itself rebuilt every time. PyTorch
   # 2.13.0 is the CPU build (any other version pulls a CUDA build of several GB); the tests of an
-  # extra (PyTorch Geometric, Zarr, Dask) skip where it is not installed.
+  # extra (PyTorch Geometric, Zarr, Dask, Matplotlib) skip where it is not installed.
   wheels=(); [ -d /opt/wheels ] && wheels=(--find-links /opt/wheels)  # this machine's CPU build
   "$PY" -m pip install -q "${wheels[@]}" "pytest>=7" "numpy>=1.23" "tqdm>=4.60" \
-    "torch==2.13.0" torch_geometric "zarr>=3" "dask[distributed]"
+    "torch==2.13.0" torch_geometric "zarr>=3" "dask[distributed]" "matplotlib>=3.6"
   "$PY" -m pip install -q --force-reinstall --no-deps .
 fi
 if [ -n "${NUMPY:-}" ]; then

@@ -44,7 +44,8 @@ output:
 
 The data set depends only on the family, its parameters, --graphs and --seed, never on
 --chunk-size, --threads, --workers or how often the run was resumed; a store also depends on
---shard-size. `trussel-dataset info FILE` prints the label statistics of a data set."""
+--shard-size. `trussel-dataset info FILE` prints the label statistics of a data set.
+`trussel-dataset show FILE --index K --out PICTURE [--reconstruct]` draws framework K."""
 
 
 class Terminated(BaseException):
@@ -339,6 +340,10 @@ def main(argv: Sequence[str] | None = None) -> int:
     argv = list(sys.argv[1:] if argv is None else argv)
     if argv[:1] == ["info"]:
         return info(argv[1:])
+    if argv[:1] == ["show"]:
+        from .show import show_main
+
+        return show_main(argv[1:])
     parser = build_parser()
     args = parser.parse_args(argv)
     _check_output_path(parser, args)

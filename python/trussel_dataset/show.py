@@ -1,0 +1,86 @@
+"""The `trussel-dataset show` subcommand: one framework of a data set drawn to a picture file."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+from collections.abc import Sequence
+
+import numpy as np
+
+import trussel
+
+from . import plot, storage
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="trussel-dataset show",
+        description=(
+            "Draw framework K of a data set: independent bars solid, redundant bars dashed in a "
+            "second colour. Needs Matplotlib (pip install trussel[plot])."
+        ),
+    )
+    add = parser.add_argument
+    add("file", metavar="FILE", help="a data set written by trussel-dataset")
+    add("--index", type=int, default=0, metavar="K", help="framework to draw (default 0)")
+    add("--out", required=True, metavar="PICTURE", help="picture file: .png, .svg, .pdf, ...")
+    add(
+        "--reconstruct",
+        action="store_true",
+        help="also overlay trussel.reconstruct of the framework's distance matrix, aligned",
+    )
+    return parser
+
+
+def _fail(message: str) -> int:
+    print(f"trussel-dataset: {message}", file=sys.stderr)
+    return 1
+
+
+def show_main(argv: Sequence[str]) -> int:
+    """Runs `trussel-dataset show` with the arguments after "show"; returns the exit status."""
+    args = build_parser().parse_args(argv)
+    try:
+        plot.require_matplotlib()
+    except ImportError as error:
+        return _fail(str(error))
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+    from matplotlib.figure import Figure
+
+    try:
+        data = storage.open_dataset(args.file)
+    except storage.DataSetError as error:
+        return _fail(str(error))
+    except OSError as error:
+        return _fail(f"cannot read {args.file}: {error.strerror or error}")
+    if not 0 <= args.index < data.graphs:
+        held = f"0..{data.graphs - 1}" if data.graphs else "none"
+        return _fail(f"no framework {args.index} in {args.file} (frameworks: {held})")
+    record = data.framework(args.index)
+    positions = record["positions"]
+    dim = positions.shape[1]
+
+    # A figure of its own on the Agg canvas: no pyplot, no display, no global backend change.
+    figure = Figure(figsize=(6.4, 6.4), layout="constrained")
+    FigureCanvasAgg(figure)
+    ax = figure.add_subplot(projection="3d" if dim == 3 else None)
+    plot.plot_data_set_framework(data, args.index, ax=ax)
+    summary = (
+        f"{len(positions)} nodes, {len(record['edges'])} bars, "
+        f"{int(np.count_nonzero(record['redundant']))} redundant"
+    )
+    if args.reconstruct:
+        distances = np.sqrt(((positions[:, None, :] - positions[None, :, :]) ** 2).sum(axis=-1))
+        try:
+            coords = trussel.reconstruct(distances, dim)["coords"]
+        except (ValueError, trussel.PanicException) as error:
+            return _fail(f"cannot reconstruct framework {args.index}: {error}")
+        plot.plot_reconstruction(positions, coords, ax=ax)
+        summary += f", reconstruction RMS deviation {plot.align(positions, coords)[1]:.3g}"
+    try:
+        figure.savefig(args.out, bbox_inches="tight")
+    except (OSError, ValueError) as error:
+        return _fail(f"cannot write {args.out}: {getattr(error, 'strerror', None) or error}")
+    print(f"wrote {args.out}: framework {args.index} of {args.file} ({summary})")
+    return 0
