@@ -1,7 +1,8 @@
 """Sends SIGINT to this process while one long trussel call computes; prints what happened.
 
-Usage: python benchmarks/interrupt_response.py FUNCTION
+Usage: python benchmarks/interrupt_response.py FUNCTION [--fork]
 (simulate, generate_training_batch, reconstruct); tests/python/test_interrupts.py runs it too.
+With --fork, the call runs in a child forked from a thread other than the main one.
 Prints one JSON line: {"inside": true, "seconds": t} when the call itself ended with
 KeyboardInterrupt t seconds after the signal, {"inside": false} when the interrupt came before
 the call started (the child retries a few times first), {"finished": true} when the call returned.
@@ -61,10 +62,29 @@ def attempt(name):
     return {"inside": True, "seconds": seen["inside"] - seen["sent"]}
 
 
-def main(name):
+def main(name, fork=False):
     # The first calls run Python code inside the call (loading NumPy's C API, finding the main
     # thread), where a signal would be handled before the computation: both are done beforehand.
     trussel.draw_framework(1, 2, 0)
+    if fork:  # the call runs in a child forked from another thread, its main thread there
+        status = []
+
+        def fork_and_run():
+            pid = os.fork()
+            if pid == 0:
+                run(name)
+                sys.stdout.flush()
+                os._exit(0)
+            status.append(os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1]))
+
+        thread = threading.Thread(target=fork_and_run)
+        thread.start()
+        thread.join()
+        sys.exit(status[0])
+    run(name)
+
+
+def run(name):
     for _ in range(5):
         result = attempt(name)
         if result.get("inside") is not False:
@@ -73,4 +93,4 @@ def main(name):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1])
+    main(sys.argv[1], fork=sys.argv[2:] == ["--fork"])
