@@ -42,6 +42,9 @@ _KEY = "trussel_dataset"  # the group attribute that marks a store as a data set
 _SHARD_BYTES = 16 << 20  # about this many bytes of arrays per shard
 _MAX_SHARD_SIZE = 1 << 16
 _CACHED_SHARDS = 4
+# Every chunk is written, even one of zeros, so that a chunk file that went missing is noticed
+# on reading instead of read as zeros.
+_EVERY_CHUNK = {"write_empty_chunks": True}
 
 
 class StoreError(ValueError):
@@ -230,7 +233,7 @@ def write_shard(
     counts = np.array([len(record["labels"]) for record in records], dtype=np.int64)
     for name, (dtype, _) in description["per_framework"].items():
         values = np.array([record[name] for record in records], dtype=np.dtype(dtype))
-        group[name][region] = values
+        group[name].with_config(_EVERY_CHUNK)[region] = values
     bars = group.require_group(_shard_name(shard))
     for name, dtype in description["per_bar"].items():
         values = np.concatenate([np.asarray(record[name]) for record in records])
@@ -245,8 +248,9 @@ def write_shard(
             compressors=_codecs(values.dtype),
             fill_value=0,
             overwrite=True,
+            config=_EVERY_CHUNK,
         )[...] = values
-    group["bar_counts"][region] = counts
+    group["bar_counts"].with_config(_EVERY_CHUNK)[region] = counts
     group["shard_done"][shard] = True
     return count
 
@@ -520,9 +524,30 @@ def open_store(path: str | os.PathLike[str]) -> ChunkedDataSet:
             f"(first: {int(missing[0])})"
         )
     data = ChunkedDataSet(path, group, description)
-    if np.any(np.diff(data["edge_offsets"]) < 0):
+    offsets = data["edge_offsets"]
+    if np.any(np.diff(offsets) < 0):
         raise storage.DataSetError(f"{path}: damaged data set: negative bar counts")
+    missing = _missing_chunk(path, description, offsets)
+    if missing:
+        raise storage.DataSetError(f"{path}: damaged data set: chunk {missing} is missing")
     return data
+
+
+def _missing_chunk(path: str, description: Mapping[str, Any], offsets: np.ndarray) -> str | None:
+    """The first chunk file that a complete store has and this one lacks, or None."""
+    size, graphs = int(description["shard_size"]), int(description["graphs"])
+    for shard in range(int(description["shards"])):
+        first, last = shard * size, min((shard + 1) * size, graphs)
+        keys = [f"bar_counts/c/{shard}"]
+        for name, (_, shape) in description["per_framework"].items():
+            keys.append("/".join([name, "c", str(shard), *["0"] * len(shape)]))
+        if offsets[last] > offsets[first]:
+            for name in description["per_bar"]:
+                keys.append(f"{_shard_name(shard)}/{name}/c/0" + ("/0" if name == "edges" else ""))
+        for key in keys:
+            if not os.path.isfile(os.path.join(path, *key.split("/"))):
+                return key
+    return None
 
 
 def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:

@@ -139,6 +139,7 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         (lambda p: __import__("shutil").rmtree(p / "positions"), "positions is missing"),
         (lambda p: __import__("shutil").rmtree(p / "shard_done" / "c"), "incomplete: 3 of 3"),
         (truncate_a_chunk, "damaged data set"),
+        (lambda p: os.remove(p / "rank" / "c" / "1"), "chunk rank/c/1 is missing"),
         (lambda p: (p / "zarr.json").write_text("{"), "not a readable data set"),
     ]
     for damage, message in damages:
