@@ -443,21 +443,14 @@ def _write_store(
     if args.resume and done:
         _note(args, f"resuming {partial}: {done} of {args.graphs} frameworks already written")
     if args.workers or args.scheduler:
-        from . import cluster
-
-        with cluster.connect(scheduler=args.scheduler, workers=args.workers) as client:
-            link = getattr(client, "dashboard_link", None)
-            if args.scheduler and link:
-                _note(args, f"cluster dashboard: {link}")
-            with progress_bar(
-                args.graphs, "written on the cluster", quiet=args.quiet, unit="fw", initial=done
-            ) as bar:
-
-                def poll_cluster(written: int) -> None:
-                    bar.update(done + written - bar.n)
-                    stop.stop_if_received()
-
-                cluster.write_shards(client, partial, shards, poll=poll_cluster)
+        try:
+            _write_on_cluster(args, partial, shards, done, stop)
+        except (OSError, RuntimeError) as error:  # unreachable scheduler, failing workers, …
+            where = f"the Dask scheduler at {args.scheduler}" if args.scheduler else "Dask"
+            raise chunked.StoreError(
+                f"{where} failed: {type(error).__name__}: {error}; finished shards are kept in "
+                f"{partial}: run the same command with --resume to go on"
+            ) from error
     else:
         threads = args.threads if args.threads is not None else generation.default_threads()
         with (
@@ -481,6 +474,26 @@ def _write_store(
     stop.stop_if_received()
     chunked.finish(partial, args.out)
     return storage.open_dataset(args.out)
+
+
+def _write_on_cluster(
+    args: argparse.Namespace, partial: str, shards: list[int], done: int, stop: _StopSignals
+) -> None:
+    from . import cluster
+
+    with cluster.connect(scheduler=args.scheduler, workers=args.workers) as client:
+        link = getattr(client, "dashboard_link", None)
+        if args.scheduler and link:
+            _note(args, f"cluster dashboard: {link}")
+        with progress_bar(
+            args.graphs, "written on the cluster", quiet=args.quiet, unit="fw", initial=done
+        ) as bar:
+
+            def poll_cluster(written: int) -> None:
+                bar.update(done + written - bar.n)
+                stop.stop_if_received()
+
+            cluster.write_shards(client, partial, shards, poll=poll_cluster)
 
 
 def _note(args: argparse.Namespace, text: str) -> None:
