@@ -8,6 +8,7 @@ import os
 import re
 import signal
 import sys
+import threading
 import time
 from collections.abc import Iterator, Sequence
 from typing import Any, TextIO
@@ -243,9 +244,11 @@ class _StopSignals:
     def __init__(self) -> None:
         self.received: int | None = None
         self.deferred = True
+        self.event = threading.Event()  # set at once, for worker threads to see
 
     def handler(self, signum: int, frame: object) -> None:
         self.received = signum
+        self.event.set()
         if not self.deferred:
             self.stop_if_received()
 
@@ -468,7 +471,12 @@ def _write_store(
                 stop.stop_if_received()
 
             generation.write_shards(
-                partial, shards, threads=threads, chunk_size=args.chunk_size, poll=poll
+                partial,
+                shards,
+                threads=threads,
+                chunk_size=args.chunk_size,
+                poll=poll,
+                stop=stop.event,
             )
     stop.deferred = False
     stop.stop_if_received()

@@ -121,14 +121,16 @@ def write_shards(
     threads: int = 1,
     chunk_size: int = DEFAULT_CHUNK_SIZE,
     poll: Callable[[int, int], None] | None = None,
+    stop: threading.Event | None = None,
 ) -> None:
     """Generates and writes `shards` of the store `partial` on `threads` threads, a shard per
     task and at most two tasks per thread under way, so memory stays bounded by a few shards.
     `poll(generated, written)` runs on the calling thread at least every 0.1 s and after each
     shard, with the frameworks generated and written so far; whatever it raises (a signal
     turned into an exception) stops the run: unstarted shards are dropped, running ones are
-    abandoned at their next chunk, and a shard is only marked done once fully written."""
-    stop = threading.Event()
+    abandoned at their next chunk, and a shard is only marked done once fully written. Setting
+    `stop` (from a signal handler, say) abandons running shards at once, before `poll` raises."""
+    stop = stop if stop is not None else threading.Event()
     lock = threading.Lock()
     generated = [0]
 
@@ -163,12 +165,18 @@ def write_shards(
                 )
                 for future in done:
                     pending.discard(future)
-                    written += future.result()
-                    submit_next()
+                    try:
+                        written += future.result()
+                    except _Cancelled:  # abandoned: `stop` was set
+                        continue
+                    if not stop.is_set():
+                        submit_next()
                 if poll is not None:
                     with lock:
                         so_far = generated[0]
                     poll(so_far, written)
+                if stop.is_set():
+                    raise KeyboardInterrupt("the run was stopped")
         except BaseException:
             stop.set()
             for future in pending:

@@ -207,3 +207,46 @@ def test_a_failed_write_says_why_and_keeps_the_old_file(tmp_path):
         assert f"cannot write {target}: File too large (the file size limit" in done.stderr
     assert out.read_bytes() == b"previous contents"
     assert sorted(os.listdir(tmp_path)) == ["set.npz", "set.zarr.partial"]
+
+
+# The child's generation blocks in shard 1 until the command's signal handler has run.
+STOPPED_STORE = """
+    import sys, threading
+    import numpy as np
+    import trussel_dataset
+    from trussel_dataset import cli, generation
+
+    noticed, handler = threading.Event(), cli._StopSignals.handler
+    def noticing(self, signum, frame):
+        handler(self, signum, frame)
+        noticed.set()
+    def draw_chunk(parameters, start, count):
+        if start > 0:
+            print("blocked", file=sys.stderr, flush=True)
+            noticed.wait()
+        one = np.ones(1, np.uint8)
+        return [dict(positions=np.zeros((2, 2)), edges=np.array([[0, 1]]), labels=one,
+                     redundant=one, rank=1, max_rank=1, is_rigid=True)] * count
+    cli._StopSignals.handler, generation.draw_chunk = noticing, draw_chunk
+    options = "--family complete --nodes 5 --graphs 9 --shard-size 3 --threads 1 --quiet --out"
+    sys.exit(trussel_dataset.main([*options.split(), sys.argv[1]]))
+"""
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals")
+@pytest.mark.parametrize("signum, code", [(signal.SIGINT, 130), (signal.SIGTERM, 143)])
+def test_a_signal_keeps_the_finished_shards(tmp_path, signum, code):
+    out = tmp_path / "set.zarr"
+    command = [sys.executable, "-c", textwrap.dedent(STOPPED_STORE), str(out)]
+    with subprocess.Popen(command, env=ENV, text=True, stderr=subprocess.PIPE) as process:
+        assert process.stderr.readline() == "blocked\n"  # in shard 1, after shard 0
+        process.send_signal(signum)
+        try:
+            _, stderr = process.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            raise
+    assert process.returncode == code, stderr
+    assert "finished shards are kept in" in stderr and not out.exists()
+    done = __import__("zarr").open_group(chunked.partial_path(out), mode="r")["shard_done"]
+    assert done[:].tolist() == [True, False, False]
