@@ -274,39 +274,48 @@ def draw_complete(parameters: Parameters, start: int, count: int) -> list[dict[s
     first = (parameters.seed + start) % SEED_LIMIT
     batch = trussel.generate_training_batch(count, n, d, first)
     candidates = complete_edges(n)
+    positions = [trussel.draw_framework(n, d, (first + k) % SEED_LIMIT) for k in range(count)]
+    redundant = _complete_redundant(batch, positions, candidates, d)
+    distances = parameters.distances
     records = []
-    for offset, result in enumerate(batch):
-        positions = trussel.draw_framework(n, d, (first + offset) % SEED_LIMIT)
+    for result, framework_positions, framework_redundant in zip(batch, positions, redundant):
         record = {
-            "positions": positions,
+            "positions": framework_positions,
             "edges": candidates,
             "labels": result["labels"],
-            "redundant": _complete_redundant(result, positions, candidates, d),
+            "redundant": framework_redundant,
             "rank": result["final_rank"],
             "max_rank": result["max_rank"],
             "is_rigid": result["is_rigid"],
         }
-        if parameters.distances:
+        if distances:
             record["distances"] = result["distance_matrix"]
         records.append(record)
     return records
 
 
+@functools.lru_cache(maxsize=8)
 def complete_edges(n: int) -> np.ndarray:
-    """The candidate pairs (i, j), i < j, in lexicographic order."""
+    """The candidate pairs (i, j), i < j, in lexicographic order (shared: read-only)."""
     rows, cols = np.triu_indices(n, k=1)
-    return np.stack([rows, cols], axis=1).astype(np.int64)
+    edges = np.stack([rows, cols], axis=1).astype(np.int64)
+    edges.flags.writeable = False
+    return edges
 
 
 def _complete_redundant(
-    result: dict[str, Any], positions: np.ndarray, candidates: np.ndarray, d: int
+    batch: list[dict[str, Any]], positions: list[np.ndarray], candidates: np.ndarray, d: int
 ) -> np.ndarray:
-    """Which bars of a complete framework are redundant. At generic positions, which the
-    generator draws, a rigid complete graph on d + 2 or more nodes stays rigid without any one
-    bar, and a simplex (every bar accepted) has none; anything else is asked of label_edges."""
-    labels = result["labels"]
-    if result["is_rigid"] and len(positions) >= d + 2:
-        return np.ones_like(labels)
-    if result["final_rank"] == len(labels):
-        return np.zeros_like(labels)
-    return trussel.label_edges(positions, candidates, d)["redundant"]
+    """Which bars of each complete framework are redundant, one row per framework. At generic
+    positions, which the generator draws, a rigid complete graph on d + 2 or more nodes stays
+    rigid without any one bar, and a simplex (every bar accepted) has none; anything else is
+    asked of label_edges."""
+    redundant = np.ones((len(batch), len(candidates)), dtype=np.uint8)
+    for k, result in enumerate(batch):
+        if result["is_rigid"] and len(positions[k]) >= d + 2:
+            continue
+        if result["final_rank"] == len(candidates):
+            redundant[k] = 0
+        else:
+            redundant[k] = trussel.label_edges(positions[k], candidates, d)["redundant"]
+    return redundant
