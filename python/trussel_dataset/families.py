@@ -206,10 +206,9 @@ def _lattice_cache(side: int, dim: int) -> tuple[np.ndarray, np.ndarray]:
 def geometric_edges(positions: np.ndarray, degree: float) -> np.ndarray:
     """The round(n * degree / 2) closest pairs (i, j), i < j, in lexicographic order: the bars
     shorter than the radius that gives the target mean degree (ties broken by pair order)."""
-    n = len(positions)
-    rows, cols = _pairs(n)
-    squared = distance_matrix(positions, squared=True).take(rows * n + cols)
-    count = min(len(rows), round(n * degree / 2))
+    rows, cols = _pairs(len(positions))
+    squared = _pair_squares(positions, rows, cols)
+    count = min(len(rows), round(len(positions) * degree / 2))
     if count == 0:
         return np.zeros((0, 2), dtype=np.int64)
     radius = np.partition(squared, count - 1)[count - 1]
@@ -223,6 +222,17 @@ def geometric_edges(positions: np.ndarray, degree: float) -> np.ndarray:
 def _pairs(n: int) -> tuple[np.ndarray, np.ndarray]:
     rows, cols = np.triu_indices(n, k=1)
     return rows.astype(np.int64), cols.astype(np.int64)
+
+
+def _pair_squares(positions: np.ndarray, rows: np.ndarray, cols: np.ndarray) -> np.ndarray:
+    """The squared distance of each pair (rows[k], cols[k]): entry (i, j) of
+    distance_matrix(positions, squared=True), computed for those pairs only, in the same order."""
+    total = np.zeros(len(rows))
+    for axis in range(positions.shape[1]):
+        coordinate = positions[:, axis]
+        delta = coordinate[rows] - coordinate[cols]
+        total += delta * delta
+    return total
 
 
 def distance_matrix(positions: np.ndarray, *, squared: bool = False) -> np.ndarray:
