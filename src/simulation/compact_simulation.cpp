@@ -11,8 +11,8 @@
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
 #include "node/node.hpp"
-#include "rank/subtract_kernel.hpp"
 #include "rigidity/rigidity_row.hpp"
+#include "simulation/compact_kernels.hpp"
 
 // Why stopping at the columns in use changes no result.
 //
@@ -93,7 +93,7 @@ bool CompactSimulator::label_compactly(const double* coords, Labelling& result) 
   result.labels.assign(static_cast<std::size_t>(count_), 0);
   result.accepted_edges.reserve(static_cast<std::size_t>(std::min(max_rank_, count_)));
   row_.resize(ncols);
-  const SubtractKernel subtract = subtract_kernel();
+  const CompactKernels& kernels = compact_kernels();
 
   std::size_t rank = 0;
   std::size_t width = 0;  // the columns in use
@@ -113,28 +113,15 @@ bool CompactSimulator::label_compactly(const double* coords, Labelling& result) 
     }
 
     // Reduction against the basis in acceptance order, the pivot entry read after the earlier
-    // rows have changed it.
-    for (std::size_t k = 0; k < rank; ++k) {
-      const double c = row[pivots_[k]];
-      if (!(std::fabs(c) > tol_)) continue;
-      if (!std::isfinite(c)) return false;
-      subtract(row, c, basis_.data() + k * ncols, width);
-    }
-
-    // The first entry above the tolerance is the pivot; none means the row is dependent.
-    std::size_t q = 0;
-    while (q < width && !(std::fabs(row[q]) > tol_)) ++q;
+    // rows have changed it; the pivot is the first entry above the tolerance, and there is none
+    // when the row is dependent.
+    if (!kernels.reduce(row, basis_.data(), ncols, pivots_.data(), rank, width, tol_)) return false;
+    const std::size_t q = kernels.find_pivot(row, width, tol_);
     if (q < width) {
-      const double v = row[q];
-      for (std::size_t t = 0; t < width; ++t) row[t] = row[t] / v;
-      if (rank + 1 != max_rank_) {
-        for (std::size_t k = 0; k < rank; ++k) {
-          double* basis_row = basis_.data() + k * ncols;
-          const double f = basis_row[q];
-          if (!(std::fabs(f) > tol_)) continue;
-          if (!std::isfinite(f)) return false;
-          subtract(basis_row, f, row, width);
-        }
+      kernels.normalize(row, width, row[q]);
+      if (rank + 1 != max_rank_ &&
+          !kernels.eliminate(basis_.data(), ncols, rank, row, q, width, tol_)) {
+        return false;
       }
       const std::size_t needed = static_cast<std::size_t>(checked_mul(rank + 1, ncols));
       if (basis_.size() < needed) {

@@ -1,0 +1,31 @@
+// The row operations of the compact simulation, with the best version for the processor.
+#pragma once
+
+#include <cstddef>
+
+namespace trussel {
+
+/// The elimination steps of CompactSimulator on a row-major basis (row k at basis + k * ncols)
+/// and one row, over the columns [0, width). Every product is rounded on its own before the
+/// subtraction (never a fused multiply-add), every comparison is |x| > tol (false for NaN), and
+/// each version gives the same bits.
+struct CompactKernels {
+  /// For k = 0 .. rank - 1 in order: c = row[pivots[k]], read after the earlier steps; if
+  /// |c| > tol, row[t] = row[t] - c * basis_k[t]. Returns false, stopping there, when such a c
+  /// is not finite.
+  bool (*reduce)(double* row, const double* basis, std::size_t ncols, const std::size_t* pivots,
+                 std::size_t rank, std::size_t width, double tol) noexcept;
+  /// The first column q < width with |row[q]| > tol, or width when there is none.
+  std::size_t (*find_pivot)(const double* row, std::size_t width, double tol) noexcept;
+  /// row[t] = row[t] / v, a true division of every entry.
+  void (*normalize)(double* row, std::size_t width, double v) noexcept;
+  /// For k = 0 .. rank - 1: f = basis_k[q]; if |f| > tol, basis_k[t] = basis_k[t] - f * row[t].
+  /// Returns false, stopping there, when such an f is not finite.
+  bool (*eliminate)(double* basis, std::size_t ncols, std::size_t rank, const double* row,
+                    std::size_t q, std::size_t width, double tol) noexcept;
+};
+
+/// The kernels for this processor (AVX2 where it has it, else plain loops), chosen once.
+const CompactKernels& compact_kernels() noexcept;
+
+}  // namespace trussel
