@@ -152,6 +152,9 @@ TRUSSEL_AVX2 bool eliminate_avx2(double* basis, std::size_t ncols, std::size_t r
 }
 #endif
 
+constexpr CompactKernels kPlainKernels{reduce_plain, find_pivot_plain, normalize_plain,
+                                       eliminate_plain};
+
 CompactKernels choose_kernels() noexcept {
 #if TRUSSEL_COMPACT_AVX2
   __builtin_cpu_init();
@@ -159,7 +162,7 @@ CompactKernels choose_kernels() noexcept {
     return {reduce_avx2, find_pivot_avx2, normalize_avx2, eliminate_avx2};
   }
 #endif
-  return {reduce_plain, find_pivot_plain, normalize_plain, eliminate_plain};
+  return kPlainKernels;
 }
 
 }  // namespace
@@ -168,5 +171,7 @@ const CompactKernels& compact_kernels() noexcept {
   static const CompactKernels kernels = choose_kernels();
   return kernels;
 }
+
+const CompactKernels& plain_compact_kernels() noexcept { return kPlainKernels; }
 
 }  // namespace trussel

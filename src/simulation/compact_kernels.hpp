@@ -28,4 +28,7 @@ struct CompactKernels {
 /// The kernels for this processor (AVX2 where it has it, else plain loops), chosen once.
 const CompactKernels& compact_kernels() noexcept;
 
+/// The plain loops, which compact_kernels() falls back to on every other processor.
+const CompactKernels& plain_compact_kernels() noexcept;
+
 }  // namespace trussel

@@ -12,7 +12,6 @@
 #include "common/interrupt.hpp"
 #include "node/node.hpp"
 #include "rigidity/rigidity_row.hpp"
-#include "simulation/compact_kernels.hpp"
 
 // Why stopping at the columns in use changes no result.
 //
@@ -48,8 +47,9 @@ NodeList to_nodes(const double* coords, std::uint64_t n, std::uint64_t d) {
 
 }  // namespace
 
-CompactSimulator::CompactSimulator(std::uint64_t n, std::uint64_t d, double tol)
-    : n_(n), d_(d), tol_(tol) {
+CompactSimulator::CompactSimulator(std::uint64_t n, std::uint64_t d, double tol,
+                                   const CompactKernels& kernels)
+    : kernels_(&kernels), n_(n), d_(d), tol_(tol) {
   check(n != 0, "Node list must not be empty");
   check(d == 2 || d == 3, "Only d=2 and d=3 are supported");
   max_rank_ = max_rank(n, d);
@@ -93,7 +93,7 @@ bool CompactSimulator::label_compactly(const double* coords, Labelling& result) 
   result.labels.assign(static_cast<std::size_t>(count_), 0);
   result.accepted_edges.reserve(static_cast<std::size_t>(std::min(max_rank_, count_)));
   row_.resize(ncols);
-  const CompactKernels& kernels = compact_kernels();
+  const CompactKernels& kernels = *kernels_;
 
   std::size_t rank = 0;
   std::size_t width = 0;  // the columns in use

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/matrix.hpp"
+#include "simulation/compact_kernels.hpp"
 #include "simulation/simulation.hpp"
 
 namespace trussel {
@@ -23,8 +24,10 @@ class CompactSimulator {
   /// For frameworks of `n` nodes in `d` dimensions and the tolerance `tol`. Throws, in this order,
   /// Panic "Node list must not be empty" (n = 0), "Only d=2 and d=3 are supported", and "capacity
   /// overflow" when the candidate list, the row length or the label vector cannot be represented.
-  /// Allocates nothing.
-  CompactSimulator(std::uint64_t n, std::uint64_t d, double tol);
+  /// Allocates nothing. `kernels` are the row operations to use (those for this processor by
+  /// default).
+  CompactSimulator(std::uint64_t n, std::uint64_t d, double tol,
+                   const CompactKernels& kernels = compact_kernels());
 
   /// run_simulation(nodes, d, tol) of the nodes whose coordinates are the rows of `coords`
   /// (n x d), except that `edges` is left empty (the candidate order is fixed by n). Polls for
@@ -38,6 +41,7 @@ class CompactSimulator {
   // The distance matrix of finite coordinates, each pair computed once and mirrored.
   FloatMatrix compact_distances(const double* coords) const;
 
+  const CompactKernels* kernels_;
   std::uint64_t n_ = 0;
   std::uint64_t d_ = 0;
   double tol_ = 0.0;

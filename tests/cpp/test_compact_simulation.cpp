@@ -46,11 +46,14 @@ void expect_same_as_run_simulation(CompactSimulator& simulator, const FloatMatri
   }
 }
 
+// The kernels for this processor and the plain loops that other processors use.
+const std::vector<const CompactKernels*> kKernels = {&compact_kernels(), &plain_compact_kernels()};
+
 // Random frameworks of every small size; the same simulator serves one size after another.
 TEST(CompactSimulation, AgreesWithRunSimulationOnDrawnFrameworks) {
   for (std::uint64_t d : {2u, 3u}) {
     for (std::uint64_t n = 1; n <= 24; ++n) {
-      CompactSimulator simulator(n, d, kSimulateTolerance);
+      CompactSimulator simulator(n, d, kSimulateTolerance, *kKernels[n % 2]);
       for (std::uint64_t seed = 0; seed < 6; ++seed) {
         CoordinateRng rng(seed * 1000 + n);
         expect_same_as_run_simulation(simulator, draw_coordinates(rng, n, d), kSimulateTolerance,
@@ -69,21 +72,23 @@ TEST(CompactSimulation, AgreesWithRunSimulationOnAwkwardFrameworks) {
   for (std::uint64_t d : {2u, 3u}) {
     for (std::uint64_t n : {3u, 7u, 12u}) {
       for (double tol : tolerances) {
-        CompactSimulator simulator(n, d, tol);
-        for (std::uint64_t seed = 0; seed < 4; ++seed) {
-          for (double scale : scales) {
-            CoordinateRng rng(seed);
-            FloatMatrix coords = draw_coordinates(rng, n, d);
-            for (std::uint64_t k = 0; k < n * d; ++k) {
-              double& x = coords.at(k / d, k % d);
-              x = (std::floor(x * 0.6) - 1.0) * scale;  // -1, 0, 1 or 2 grid steps
+        for (const CompactKernels* kernels : kKernels) {
+          CompactSimulator simulator(n, d, tol, *kernels);
+          for (std::uint64_t seed = 0; seed < 4; ++seed) {
+            for (double scale : scales) {
+              CoordinateRng rng(seed);
+              FloatMatrix coords = draw_coordinates(rng, n, d);
+              for (std::uint64_t k = 0; k < n * d; ++k) {
+                double& x = coords.at(k / d, k % d);
+                x = (std::floor(x * 0.6) - 1.0) * scale;  // -1, 0, 1 or 2 grid steps
+              }
+              if (seed == 3) coords.at(n - 1, 0) = n % 2 == 0 ? kNaN : -kInf;
+              if (seed == 3 && n % 2 == 0) coords.at(0, 0) = kOtherNaN;  // two NaN payloads
+              expect_same_as_run_simulation(simulator, coords, tol,
+                                            std::to_string(n) + " nodes, d " + std::to_string(d) +
+                                                ", tol " + std::to_string(tol) + ", scale " +
+                                                std::to_string(scale));
             }
-            if (seed == 3) coords.at(n - 1, 0) = n % 2 == 0 ? kNaN : -kInf;
-            if (seed == 3 && n % 2 == 0) coords.at(0, 0) = kOtherNaN;  // two NaN payloads
-            expect_same_as_run_simulation(simulator, coords, tol,
-                                          std::to_string(n) + " nodes, d " + std::to_string(d) +
-                                              ", tol " + std::to_string(tol) + ", scale " +
-                                              std::to_string(scale));
           }
         }
       }
