@@ -1,8 +1,10 @@
 // The row operations of the compact simulation, with the best version for the processor.
 #include "simulation/compact_kernels.hpp"
 
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 // The kernels have AVX2 versions, chosen at run time, where GCC or Clang build for x86-64 ELF
 // targets; elsewhere only the plain loops are built.
@@ -30,13 +32,13 @@ void subtract_plain(double* out, double factor, const double* in, std::size_t co
   }
 }
 
-bool reduce_plain(double* row, const double* basis, std::size_t ncols, const std::size_t* pivots,
+bool reduce_plain(double* row, const double* basis, std::size_t stride, const std::size_t* pivots,
                   std::size_t rank, std::size_t width, double tol) noexcept {
   for (std::size_t k = 0; k < rank; ++k) {
     const double c = row[pivots[k]];
     if (!(std::fabs(c) > tol)) continue;
     if (!std::isfinite(c)) return false;
-    subtract_plain(row, c, basis + k * ncols, width);
+    subtract_plain(row, c, basis + k * stride, width);
   }
   return true;
 }
@@ -51,10 +53,10 @@ void normalize_plain(double* row, std::size_t width, double v) noexcept {
   for (std::size_t t = 0; t < width; ++t) row[t] = row[t] / v;
 }
 
-bool eliminate_plain(double* basis, std::size_t ncols, std::size_t rank, const double* row,
+bool eliminate_plain(double* basis, std::size_t stride, std::size_t rank, const double* row,
                      std::size_t q, std::size_t width, double tol) noexcept {
   for (std::size_t k = 0; k < rank; ++k) {
-    double* basis_row = basis + k * ncols;
+    double* basis_row = basis + k * stride;
     const double f = basis_row[q];
     if (!(std::fabs(f) > tol)) continue;
     if (!std::isfinite(f)) return false;
@@ -91,7 +93,7 @@ TRUSSEL_AVX2 inline int above(__m256d x, __m256d tol4) noexcept {
   return _mm256_movemask_pd(_mm256_cmp_pd(magnitude, tol4, _CMP_GT_OQ));
 }
 
-TRUSSEL_AVX2 bool reduce_avx2(double* row, const double* basis, std::size_t ncols,
+TRUSSEL_AVX2 bool reduce_avx2(double* row, const double* basis, std::size_t stride,
                               const std::size_t* pivots, std::size_t rank, std::size_t width,
                               double tol) noexcept {
   const __m256d tol4 = _mm256_set1_pd(tol);
@@ -112,7 +114,7 @@ TRUSSEL_AVX2 bool reduce_avx2(double* row, const double* basis, std::size_t ncol
     if (k == rank) break;
     const double c = row[pivots[k]];
     if (!std::isfinite(c)) return false;
-    subtract_avx2(row, c, basis + k * ncols, width);
+    subtract_avx2(row, c, basis + k * stride, width);
     ++k;
   }
   return true;
@@ -138,11 +140,52 @@ TRUSSEL_AVX2 void normalize_avx2(double* row, std::size_t width, double v) noexc
   for (; t < width; ++t) row[t] = row[t] / v;
 }
 
-TRUSSEL_AVX2 bool eliminate_avx2(double* basis, std::size_t ncols, std::size_t rank,
+// The back-elimination with the row held in registers, for widths up to 4 * Groups columns: every
+// basis row is updated over whole groups of four, into the padding, where the row and the basis
+// rows hold +0.0 and keep it.
+template <std::size_t Groups>
+TRUSSEL_AVX2 bool eliminate_held(double* basis, std::size_t stride, std::size_t rank,
+                                 const double* row, std::size_t q, double tol) noexcept {
+  __m256d held[Groups];
+  for (std::size_t g = 0; g < Groups; ++g) held[g] = _mm256_loadu_pd(row + 4 * g);
+  for (std::size_t k = 0; k < rank; ++k) {
+    double* basis_row = basis + k * stride;
+    const double f = basis_row[q];
+    if (!(std::fabs(f) > tol)) continue;
+    if (!std::isfinite(f)) return false;
+    const __m256d f4 = _mm256_set1_pd(f);
+    for (std::size_t g = 0; g < Groups; ++g) {
+      const __m256d product = _mm256_mul_pd(f4, held[g]);
+      _mm256_storeu_pd(basis_row + 4 * g,
+                       _mm256_sub_pd(_mm256_loadu_pd(basis_row + 4 * g), product));
+    }
+  }
+  return true;
+}
+
+using HeldKernel = bool (*)(double*, std::size_t, std::size_t, const double*, std::size_t,
+                            double) noexcept;
+
+// Register-held versions for up to this many groups of four columns.
+constexpr std::size_t kHeldGroups = 12;
+
+template <std::size_t... Groups>
+constexpr std::array<HeldKernel, sizeof...(Groups)> held_kernels(
+    std::index_sequence<Groups...>) noexcept {
+  return {eliminate_held<Groups + 1>...};
+}
+
+TRUSSEL_AVX2 bool eliminate_avx2(double* basis, std::size_t stride, std::size_t rank,
                                  const double* row, std::size_t q, std::size_t width,
                                  double tol) noexcept {
+  static constexpr std::array<HeldKernel, kHeldGroups> kHeld =
+      held_kernels(std::make_index_sequence<kHeldGroups>());
+  const std::size_t groups = (width + 3) / 4;
+  if (groups >= 1 && groups <= kHeldGroups) {
+    return kHeld[groups - 1](basis, stride, rank, row, q, tol);
+  }
   for (std::size_t k = 0; k < rank; ++k) {
-    double* basis_row = basis + k * ncols;
+    double* basis_row = basis + k * stride;
     const double f = basis_row[q];
     if (!(std::fabs(f) > tol)) continue;
     if (!std::isfinite(f)) return false;

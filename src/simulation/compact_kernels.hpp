@@ -5,15 +5,20 @@
 
 namespace trussel {
 
-/// The elimination steps of CompactSimulator on a row-major basis (row k at basis + k * ncols)
-/// and one row, over the columns [0, width). Every product is rounded on its own before the
-/// subtraction (never a fused multiply-add), every comparison is |x| > tol (false for NaN), and
-/// each version gives the same bits.
+/// Rows are stored with room for whole groups of this many columns.
+inline constexpr std::size_t kColumnGroup = 4;
+
+/// The elimination steps of CompactSimulator on a row-major basis (row k at basis + k * stride)
+/// and one row, over the columns [0, width). The stride is a multiple of kColumnGroup, and past
+/// `width` the row and the basis rows hold +0.0 up to the stride, so a kernel may also run over
+/// those columns (x - m * (+0.0) and +0.0 / v leave +0.0 there). Every product is rounded on its
+/// own before the subtraction (never a fused multiply-add), every comparison is |x| > tol (false
+/// for NaN), and each version gives the same bits.
 struct CompactKernels {
   /// For k = 0 .. rank - 1 in order: c = row[pivots[k]], read after the earlier steps; if
   /// |c| > tol, row[t] = row[t] - c * basis_k[t]. Returns false, stopping there, when such a c
   /// is not finite.
-  bool (*reduce)(double* row, const double* basis, std::size_t ncols, const std::size_t* pivots,
+  bool (*reduce)(double* row, const double* basis, std::size_t stride, const std::size_t* pivots,
                  std::size_t rank, std::size_t width, double tol) noexcept;
   /// The first column q < width with |row[q]| > tol, or width when there is none.
   std::size_t (*find_pivot)(const double* row, std::size_t width, double tol) noexcept;
@@ -21,7 +26,7 @@ struct CompactKernels {
   void (*normalize)(double* row, std::size_t width, double v) noexcept;
   /// For k = 0 .. rank - 1: f = basis_k[q]; if |f| > tol, basis_k[t] = basis_k[t] - f * row[t].
   /// Returns false, stopping there, when such an f is not finite.
-  bool (*eliminate)(double* basis, std::size_t ncols, std::size_t rank, const double* row,
+  bool (*eliminate)(double* basis, std::size_t stride, std::size_t rank, const double* row,
                     std::size_t q, std::size_t width, double tol) noexcept;
 };
 

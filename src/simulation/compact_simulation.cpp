@@ -59,9 +59,12 @@ CompactSimulator::CompactSimulator(std::uint64_t n, std::uint64_t d, double tol,
   checked_bytes(count_, sizeof(std::uint8_t));
   checked_bytes(std::min(max_rank_, count_), sizeof(Edge));
   checked_bytes(ncols_, sizeof(double));
+  // Rows are stored with room for whole groups of kColumnGroup columns (the padding holds +0.0).
+  stride_ = static_cast<std::size_t>(ncols_ + (kColumnGroup - 1)) / kColumnGroup * kColumnGroup;
+  checked_bytes(stride_, sizeof(double));
   // Each accepted row has its own pivot column, so at most min(E, n*d) rows are ever stored.
   const std::uint64_t rows = std::min(count_, ncols_);
-  basis_limit_ = rows > SIZE_MAX / ncols_ ? SIZE_MAX : static_cast<std::size_t>(rows * ncols_);
+  basis_limit_ = rows > SIZE_MAX / stride_ ? SIZE_MAX : static_cast<std::size_t>(rows * stride_);
 }
 
 SimulationResult CompactSimulator::simulate(const FloatMatrix& coords) {
@@ -89,10 +92,10 @@ SimulationResult CompactSimulator::simulate(const FloatMatrix& coords) {
 
 bool CompactSimulator::label_compactly(const double* coords, Labelling& result) {
   const std::size_t d = static_cast<std::size_t>(d_);
-  const std::size_t ncols = static_cast<std::size_t>(ncols_);
+  const std::size_t stride = stride_;
   result.labels.assign(static_cast<std::size_t>(count_), 0);
   result.accepted_edges.reserve(static_cast<std::size_t>(std::min(max_rank_, count_)));
-  row_.resize(ncols);
+  row_.assign(stride, 0.0);
   const CompactKernels& kernels = *kernels_;
 
   std::size_t rank = 0;
@@ -104,7 +107,8 @@ bool CompactSimulator::label_compactly(const double* coords, Labelling& result) 
     const std::size_t j = static_cast<std::size_t>(candidate.j);
     width = std::max(width, (j + 1) * d);
     double* row = row_.data();
-    // The rigidity row: the difference once, negated for node j.
+    // The rigidity row: the difference once, negated for node j. Past the columns in use it
+    // holds +0.0 (in the padding too).
     std::fill(row, row + width, 0.0);
     for (std::size_t c = 0; c < d; ++c) {
       const double delta = coords[i * d + c] - coords[j * d + c];
@@ -115,22 +119,23 @@ bool CompactSimulator::label_compactly(const double* coords, Labelling& result) 
     // Reduction against the basis in acceptance order, the pivot entry read after the earlier
     // rows have changed it; the pivot is the first entry above the tolerance, and there is none
     // when the row is dependent.
-    if (!kernels.reduce(row, basis_.data(), ncols, pivots_.data(), rank, width, tol_)) return false;
+    if (!kernels.reduce(row, basis_.data(), stride, pivots_.data(), rank, width, tol_))
+      return false;
     const std::size_t q = kernels.find_pivot(row, width, tol_);
     if (q < width) {
       kernels.normalize(row, width, row[q]);
       if (rank + 1 != max_rank_ &&
-          !kernels.eliminate(basis_.data(), ncols, rank, row, q, width, tol_)) {
+          !kernels.eliminate(basis_.data(), stride, rank, row, q, width, tol_)) {
         return false;
       }
-      const std::size_t needed = static_cast<std::size_t>(checked_mul(rank + 1, ncols));
+      const std::size_t needed = static_cast<std::size_t>(checked_mul(rank + 1, stride));
       if (basis_.size() < needed) {
         basis_.resize(std::max(needed, std::min(2 * basis_.size(), basis_limit_)));
-        pivots_.resize(basis_.size() / ncols);
+        pivots_.resize(basis_.size() / stride);
       }
-      double* slot = basis_.data() + rank * ncols;
+      double* slot = basis_.data() + rank * stride;
       std::copy(row, row + width, slot);
-      std::fill(slot + width, slot + ncols, 0.0);
+      std::fill(slot + width, slot + stride, 0.0);
       pivots_[rank] = q;
       ++rank;
       result.labels[static_cast<std::size_t>(position)] = 1;

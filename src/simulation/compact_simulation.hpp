@@ -48,8 +48,9 @@ class CompactSimulator {
   std::uint64_t ncols_ = 0;
   std::uint64_t count_ = 0;
   std::uint64_t max_rank_ = 0;
+  std::size_t stride_ = 0;       // entries per stored row: ncols_ rounded up to a column group
   std::size_t basis_limit_ = 0;  // entries of the largest basis a framework can need
-  // Accepted rows, `ncols_` entries each; entries past a row's columns in use are +0.0.
+  // Accepted rows, `stride_` entries each; entries past the columns in use are +0.0.
   std::vector<double> basis_;
   std::vector<std::size_t> pivots_;
   // The row under test.
