@@ -53,6 +53,21 @@ void normalize_plain(double* row, std::size_t width, double v) noexcept {
   for (std::size_t t = 0; t < width; ++t) row[t] = row[t] / v;
 }
 
+void distance_row_plain(const double* columns, std::size_t n, std::size_t d, std::size_t i,
+                        double* matrix) noexcept {
+  for (std::size_t j = i + 1; j < n; ++j) {
+    double sum = 0.0;
+    for (std::size_t c = 0; c < d; ++c) {
+      const double delta = columns[c * n + i] - columns[c * n + j];
+      const double square = delta * delta;
+      sum = sum + square;
+    }
+    const double distance = std::sqrt(sum);
+    matrix[i * n + j] = distance;
+    matrix[j * n + i] = distance;
+  }
+}
+
 bool eliminate_plain(double* basis, std::size_t stride, std::size_t rank, const double* row,
                      std::size_t q, std::size_t width, double tol) noexcept {
   for (std::size_t k = 0; k < rank; ++k) {
@@ -140,6 +155,34 @@ TRUSSEL_AVX2 void normalize_avx2(double* row, std::size_t width, double v) noexc
   for (; t < width; ++t) row[t] = row[t] / v;
 }
 
+TRUSSEL_AVX2 void distance_row_avx2(const double* columns, std::size_t n, std::size_t d,
+                                    std::size_t i, double* matrix) noexcept {
+  std::size_t j = i + 1;
+  for (; j + 4 <= n; j += 4) {
+    __m256d sum = _mm256_setzero_pd();
+    for (std::size_t c = 0; c < d; ++c) {
+      const __m256d delta =
+          _mm256_sub_pd(_mm256_set1_pd(columns[c * n + i]), _mm256_loadu_pd(columns + c * n + j));
+      sum = _mm256_add_pd(sum, _mm256_mul_pd(delta, delta));
+    }
+    alignas(32) double distance[4];
+    _mm256_store_pd(distance, _mm256_sqrt_pd(sum));
+    _mm256_storeu_pd(matrix + i * n + j, _mm256_load_pd(distance));
+    for (std::size_t u = 0; u < 4; ++u) matrix[(j + u) * n + i] = distance[u];
+  }
+  for (; j < n; ++j) {
+    double sum = 0.0;
+    for (std::size_t c = 0; c < d; ++c) {
+      const double delta = columns[c * n + i] - columns[c * n + j];
+      const double square = delta * delta;
+      sum = sum + square;
+    }
+    const double distance = std::sqrt(sum);
+    matrix[i * n + j] = distance;
+    matrix[j * n + i] = distance;
+  }
+}
+
 // The back-elimination with the row held in registers, for widths up to 4 * Groups columns: every
 // basis row is updated over whole groups of four, into the padding, where the row and the basis
 // rows hold +0.0 and keep it.
@@ -196,13 +239,13 @@ TRUSSEL_AVX2 bool eliminate_avx2(double* basis, std::size_t stride, std::size_t 
 #endif
 
 constexpr CompactKernels kPlainKernels{reduce_plain, find_pivot_plain, normalize_plain,
-                                       eliminate_plain};
+                                       distance_row_plain, eliminate_plain};
 
 CompactKernels choose_kernels() noexcept {
 #if TRUSSEL_COMPACT_AVX2
   __builtin_cpu_init();
   if (__builtin_cpu_supports("avx2")) {
-    return {reduce_avx2, find_pivot_avx2, normalize_avx2, eliminate_avx2};
+    return {reduce_avx2, find_pivot_avx2, normalize_avx2, distance_row_avx2, eliminate_avx2};
   }
 #endif
   return kPlainKernels;

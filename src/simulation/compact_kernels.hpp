@@ -26,6 +26,12 @@ struct CompactKernels {
   void (*normalize)(double* row, std::size_t width, double v) noexcept;
   /// For k = 0 .. rank - 1: f = basis_k[q]; if |f| > tol, basis_k[t] = basis_k[t] - f * row[t].
   /// Returns false, stopping there, when such an f is not finite.
+  /// Entries (i, j) and (j, i), for j = i + 1 .. n - 1, of the n x n distance matrix `matrix` of
+  /// the points whose coordinates are stored axis by axis (coordinate c of point j at
+  /// columns[c * n + j]): the square root of the sum, from 0.0 and over c = 0 .. d - 1 in order,
+  /// of (p_i[c] - p_j[c])^2.
+  void (*distance_row)(const double* columns, std::size_t n, std::size_t d, std::size_t i,
+                       double* matrix) noexcept;
   bool (*eliminate)(double* basis, std::size_t stride, std::size_t rank, const double* row,
                     std::size_t q, std::size_t width, double tol) noexcept;
 };

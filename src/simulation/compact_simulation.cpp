@@ -149,25 +149,18 @@ bool CompactSimulator::label_compactly(const double* coords, Labelling& result) 
   return true;
 }
 
-FloatMatrix CompactSimulator::compact_distances(const double* coords) const {
+FloatMatrix CompactSimulator::compact_distances(const double* coords) {
   // For finite coordinates a - b is exactly -(b - a), so entry (j, i) has the bits of (i, j), and
   // the diagonal is sqrt(+0.0) = +0.0, the matrix's fill.
+  const std::size_t n = static_cast<std::size_t>(n_);
   const std::size_t d = static_cast<std::size_t>(d_);
+  columns_.resize(n * d);
+  for (std::size_t j = 0; j < n; ++j) {
+    for (std::size_t c = 0; c < d; ++c) columns_[c * n + j] = coords[j * d + c];
+  }
   FloatMatrix result(n_, n_);
-  for (std::uint64_t i = 0; i < n_; ++i) {
-    const double* pi = coords + i * d;
-    for (std::uint64_t j = i + 1; j < n_; ++j) {
-      const double* pj = coords + j * d;
-      double sum = 0.0;
-      for (std::size_t c = 0; c < d; ++c) {
-        const double delta = pi[c] - pj[c];
-        const double square = delta * delta;
-        sum = sum + square;
-      }
-      const double distance = std::sqrt(sum);
-      result.at(i, j) = distance;
-      result.at(j, i) = distance;
-    }
+  for (std::size_t i = 0; i < n; ++i) {
+    kernels_->distance_row(columns_.data(), n, d, i, result.row(0));
     poll_interrupt(n_ * (d + 1));
   }
   return result;

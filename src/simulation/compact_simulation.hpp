@@ -39,7 +39,7 @@ class CompactSimulator {
   // the elimination is not finite, the one case in which skipping columns could change a value.
   bool label_compactly(const double* coords, Labelling& result);
   // The distance matrix of finite coordinates, each pair computed once and mirrored.
-  FloatMatrix compact_distances(const double* coords) const;
+  FloatMatrix compact_distances(const double* coords);
 
   const CompactKernels* kernels_;
   std::uint64_t n_ = 0;
@@ -53,6 +53,8 @@ class CompactSimulator {
   // Accepted rows, `stride_` entries each; entries past the columns in use are +0.0.
   std::vector<double> basis_;
   std::vector<std::size_t> pivots_;
+  // The coordinates axis by axis, for the distances.
+  std::vector<double> columns_;
   // The row under test.
   std::vector<double> row_;
 };
