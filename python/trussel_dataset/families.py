@@ -1,8 +1,9 @@
 """How framework k of a family is drawn: pure, seeded, and independent of the NumPy release.
 
-Every random choice comes from the module's own coordinate generator (``trussel.draw_framework``)
-or from the integer hash splitmix64 computed here in unsigned 64-bit NumPy arithmetic, never from
-NumPy's random distributions, so a framework depends only on (family, parameters, seed, k).
+Every random choice comes from the module's own coordinate generator (``trussel.draw_framework``;
+for a chunk of complete frameworks the same generator is stepped here, bit for bit) or from the
+integer hash splitmix64, both here in unsigned 64-bit NumPy arithmetic, never from NumPy's random
+distributions, so a framework depends only on (family, parameters, seed, k).
 
 Seeds and frameworks:
 - ``complete``: framework k of seed s is framework k of ``generate_training_batch(..., s)``, drawn
@@ -30,6 +31,9 @@ DEFAULT_NODES = {"complete": 20, "geometric": 100, "lattice": 100}
 SEED_LIMIT = 2**64
 _MASK = SEED_LIMIT - 1
 
+# The module's coordinate generator (a 64-bit linear congruential generator).
+_LCG_MULTIPLIER = 6364136223846793005
+_LCG_INCREMENT = 1442695040888963407
 _GOLDEN = np.uint64(0x9E3779B97F4A7C15)
 _MIX1 = np.uint64(0xBF58476D1CE4E5B9)
 _MIX2 = np.uint64(0x94D049BB133111EB)
@@ -284,7 +288,7 @@ def draw_complete(parameters: Parameters, start: int, count: int) -> list[dict[s
     first = (parameters.seed + start) % SEED_LIMIT
     batch = trussel.generate_training_batch(count, n, d, first)
     candidates = complete_edges(n)
-    positions = [trussel.draw_framework(n, d, (first + k) % SEED_LIMIT) for k in range(count)]
+    positions = complete_positions(first, count, n, d)
     redundant = _complete_redundant(batch, positions, candidates, d)
     distances = parameters.distances
     records = []
@@ -304,6 +308,33 @@ def draw_complete(parameters: Parameters, start: int, count: int) -> list[dict[s
     return records
 
 
+def complete_positions(first: int, count: int, n: int, d: int) -> np.ndarray:
+    """The coordinates of frameworks first .. first + count - 1 (mod 2**64), shape (count, n, d):
+    trussel.draw_framework(n, d, first + k) for each k, bit for bit, for the whole chunk at once.
+    Draw m of a stream from start s comes from the state a**m * s + c * (a**(m - 1) + ... + 1)
+    (mod 2**64) of the module's generator (a its multiplier, c its increment)."""
+    factors, offsets = _lcg_steps(n * d)
+    starts = np.uint64(first) + np.arange(count, dtype=np.uint64)  # wraps like first + k
+    states = starts[:, None] * factors + offsets
+    # The generator's own operations: the 31 high bits, divided by 2**32 - 1, then scaled by 10.
+    coordinates = (states >> np.uint64(33)).astype(np.float64) / 4294967295.0 * 10.0
+    return coordinates.reshape(count, n, d)
+
+
+@functools.lru_cache(maxsize=8)
+def _lcg_steps(draws: int) -> tuple[np.ndarray, np.ndarray]:
+    """a**m and c * (a**(m - 1) + ... + 1) mod 2**64 for m = 1 .. draws."""
+    factors, offsets, factor, offset = [], [], 1, 0
+    for _ in range(draws):
+        factor, offset = (
+            factor * _LCG_MULTIPLIER & _MASK,
+            (offset * _LCG_MULTIPLIER + _LCG_INCREMENT) & _MASK,
+        )
+        factors.append(factor)
+        offsets.append(offset)
+    return np.array(factors, dtype=np.uint64), np.array(offsets, dtype=np.uint64)
+
+
 @functools.lru_cache(maxsize=8)
 def complete_edges(n: int) -> np.ndarray:
     """The candidate pairs (i, j), i < j, in lexicographic order (shared: read-only)."""
@@ -314,7 +345,7 @@ def complete_edges(n: int) -> np.ndarray:
 
 
 def _complete_redundant(
-    batch: list[dict[str, Any]], positions: list[np.ndarray], candidates: np.ndarray, d: int
+    batch: list[dict[str, Any]], positions: np.ndarray, candidates: np.ndarray, d: int
 ) -> np.ndarray:
     """Which bars of each complete framework are redundant, one row per framework. At generic
     positions, which the generator draws, a rigid complete graph on d + 2 or more nodes stays
