@@ -23,12 +23,13 @@
 // columns, which are in use. A column not in use holds +0.0 in every new row; while every factor
 // is finite, x - m * (+-0) and +-0 / v keep it at a zero of either sign, so it never supplies a
 // pivot or a factor (|+-0| > tol is false for tol >= 0) and never affects another column. Here
-// those columns are not stored, and a column coming into use starts at +0.0 in the old basis
-// rows. Values that agree except for the sign of a zero keep agreeing under x - m * y and x / v
-// (with m and v equal and finite), and the sign of a zero never decides a comparison with the
-// tolerance, so every factor, pivot and answer equals the plain elimination's, and so do the
-// labels, accepted edges and final rank. A non-finite factor would turn those zeros into NaNs
-// (inf * 0), so the framework is then handed to run_simulation().
+// the operations leave those columns out (or run over them where both operands hold +0.0, which
+// keeps +0.0 there), and a column coming into use starts at +0.0 in the old basis rows. Values that
+// agree except for the sign of a zero keep agreeing under x - m * y and x / v (with m and v equal
+// and finite), and the sign of a zero never decides a comparison with the tolerance, so every
+// factor, pivot and answer equals the plain elimination's, and so do the labels, accepted edges and
+// final rank. A non-finite factor would turn those zeros into NaNs (inf * 0), so the framework is
+// then handed to run_simulation().
 //
 // The last accepted row ends the loop (the rank has reached the bound), so its back-elimination,
 // which only changes basis rows that are never read again, is skipped.

@@ -52,7 +52,7 @@ class CompactSimulator {
   std::size_t basis_limit_ = 0;  // entries of the largest basis a framework can need
   // Accepted rows, `stride_` entries each; entries past the columns in use are +0.0.
   std::vector<double> basis_;
-  std::vector<std::size_t> pivots_;
+  std::vector<std::size_t> pivots_;  // the pivot column of each basis row
   // The coordinates axis by axis, for the distances.
   std::vector<double> columns_;
   // The row under test.
