@@ -1,8 +1,9 @@
 """How framework k of a family is drawn: pure, seeded, and independent of the NumPy release.
 
-Every random choice comes from the module's own coordinate generator (``trussel.draw_framework``)
-or from the integer hash splitmix64 computed here in unsigned 64-bit NumPy arithmetic, never from
-NumPy's random distributions, so a framework depends only on (family, parameters, seed, k).
+Every random choice comes from the module's own coordinate generator (``trussel.draw_framework``;
+for a chunk of complete frameworks the same generator is stepped here, bit for bit) or from the
+integer hash splitmix64, both here in unsigned 64-bit NumPy arithmetic, never from NumPy's random
+distributions, so a framework depends only on (family, parameters, seed, k).
 
 Seeds and frameworks:
 - ``complete``: framework k of seed s is framework k of ``generate_training_batch(..., s)``, drawn
@@ -30,6 +31,9 @@ DEFAULT_NODES = {"complete": 20, "geometric": 100, "lattice": 100}
 SEED_LIMIT = 2**64
 _MASK = SEED_LIMIT - 1
 
+# The module's coordinate generator (a 64-bit linear congruential generator).
+_LCG_MULTIPLIER = 6364136223846793005
+_LCG_INCREMENT = 1442695040888963407
 _GOLDEN = np.uint64(0x9E3779B97F4A7C15)
 _MIX1 = np.uint64(0xBF58476D1CE4E5B9)
 _MIX2 = np.uint64(0x94D049BB133111EB)
@@ -206,10 +210,9 @@ def _lattice_cache(side: int, dim: int) -> tuple[np.ndarray, np.ndarray]:
 def geometric_edges(positions: np.ndarray, degree: float) -> np.ndarray:
     """The round(n * degree / 2) closest pairs (i, j), i < j, in lexicographic order: the bars
     shorter than the radius that gives the target mean degree (ties broken by pair order)."""
-    n = len(positions)
-    rows, cols = _pairs(n)
-    squared = distance_matrix(positions, squared=True).take(rows * n + cols)
-    count = min(len(rows), round(n * degree / 2))
+    rows, cols = _pairs(len(positions))
+    squared = _pair_squares(positions, rows, cols)
+    count = min(len(rows), round(len(positions) * degree / 2))
     if count == 0:
         return np.zeros((0, 2), dtype=np.int64)
     radius = np.partition(squared, count - 1)[count - 1]
@@ -223,6 +226,17 @@ def geometric_edges(positions: np.ndarray, degree: float) -> np.ndarray:
 def _pairs(n: int) -> tuple[np.ndarray, np.ndarray]:
     rows, cols = np.triu_indices(n, k=1)
     return rows.astype(np.int64), cols.astype(np.int64)
+
+
+def _pair_squares(positions: np.ndarray, rows: np.ndarray, cols: np.ndarray) -> np.ndarray:
+    """The squared distance of each pair (rows[k], cols[k]): entry (i, j) of
+    distance_matrix(positions, squared=True), computed for those pairs only, in the same order."""
+    total = np.zeros(len(rows))
+    for axis in range(positions.shape[1]):
+        coordinate = positions[:, axis]
+        delta = coordinate[rows] - coordinate[cols]
+        total += delta * delta
+    return total
 
 
 def distance_matrix(positions: np.ndarray, *, squared: bool = False) -> np.ndarray:
@@ -274,39 +288,75 @@ def draw_complete(parameters: Parameters, start: int, count: int) -> list[dict[s
     first = (parameters.seed + start) % SEED_LIMIT
     batch = trussel.generate_training_batch(count, n, d, first)
     candidates = complete_edges(n)
+    positions = complete_positions(first, count, n, d)
+    redundant = _complete_redundant(batch, positions, candidates, d)
+    distances = parameters.distances
     records = []
-    for offset, result in enumerate(batch):
-        positions = trussel.draw_framework(n, d, (first + offset) % SEED_LIMIT)
+    for result, framework_positions, framework_redundant in zip(batch, positions, redundant):
         record = {
-            "positions": positions,
+            "positions": framework_positions,
             "edges": candidates,
             "labels": result["labels"],
-            "redundant": _complete_redundant(result, positions, candidates, d),
+            "redundant": framework_redundant,
             "rank": result["final_rank"],
             "max_rank": result["max_rank"],
             "is_rigid": result["is_rigid"],
         }
-        if parameters.distances:
+        if distances:
             record["distances"] = result["distance_matrix"]
         records.append(record)
     return records
 
 
+def complete_positions(first: int, count: int, n: int, d: int) -> np.ndarray:
+    """The coordinates of frameworks first .. first + count - 1 (mod 2**64), shape (count, n, d):
+    trussel.draw_framework(n, d, first + k) for each k, bit for bit, for the whole chunk at once.
+    Draw m of a stream from start s comes from the state a**m * s + c * (a**(m - 1) + ... + 1)
+    (mod 2**64) of the module's generator (a its multiplier, c its increment)."""
+    factors, offsets = _lcg_steps(n * d)
+    starts = np.uint64(first) + np.arange(count, dtype=np.uint64)  # wraps like first + k
+    states = starts[:, None] * factors + offsets
+    # The generator's own operations: the 31 high bits, divided by 2**32 - 1, then scaled by 10.
+    coordinates = (states >> np.uint64(33)).astype(np.float64) / 4294967295.0 * 10.0
+    return coordinates.reshape(count, n, d)
+
+
+@functools.lru_cache(maxsize=8)
+def _lcg_steps(draws: int) -> tuple[np.ndarray, np.ndarray]:
+    """a**m and c * (a**(m - 1) + ... + 1) mod 2**64 for m = 1 .. draws."""
+    factors, offsets, factor, offset = [], [], 1, 0
+    for _ in range(draws):
+        factor, offset = (
+            factor * _LCG_MULTIPLIER & _MASK,
+            (offset * _LCG_MULTIPLIER + _LCG_INCREMENT) & _MASK,
+        )
+        factors.append(factor)
+        offsets.append(offset)
+    return np.array(factors, dtype=np.uint64), np.array(offsets, dtype=np.uint64)
+
+
+@functools.lru_cache(maxsize=8)
 def complete_edges(n: int) -> np.ndarray:
-    """The candidate pairs (i, j), i < j, in lexicographic order."""
+    """The candidate pairs (i, j), i < j, in lexicographic order (shared: read-only)."""
     rows, cols = np.triu_indices(n, k=1)
-    return np.stack([rows, cols], axis=1).astype(np.int64)
+    edges = np.stack([rows, cols], axis=1).astype(np.int64)
+    edges.flags.writeable = False
+    return edges
 
 
 def _complete_redundant(
-    result: dict[str, Any], positions: np.ndarray, candidates: np.ndarray, d: int
+    batch: list[dict[str, Any]], positions: np.ndarray, candidates: np.ndarray, d: int
 ) -> np.ndarray:
-    """Which bars of a complete framework are redundant. At generic positions, which the
-    generator draws, a rigid complete graph on d + 2 or more nodes stays rigid without any one
-    bar, and a simplex (every bar accepted) has none; anything else is asked of label_edges."""
-    labels = result["labels"]
-    if result["is_rigid"] and len(positions) >= d + 2:
-        return np.ones_like(labels)
-    if result["final_rank"] == len(labels):
-        return np.zeros_like(labels)
-    return trussel.label_edges(positions, candidates, d)["redundant"]
+    """Which bars of each complete framework are redundant, one row per framework. At generic
+    positions, which the generator draws, a rigid complete graph on d + 2 or more nodes stays
+    rigid without any one bar, and a simplex (every bar accepted) has none; anything else is
+    asked of label_edges."""
+    redundant = np.ones((len(batch), len(candidates)), dtype=np.uint8)
+    for k, result in enumerate(batch):
+        if result["is_rigid"] and len(positions[k]) >= d + 2:
+            continue
+        if result["final_rank"] == len(candidates):
+            redundant[k] = 0
+        else:
+            redundant[k] = trussel.label_edges(positions[k], candidates, d)["redundant"]
+    return redundant

@@ -3,9 +3,12 @@
 #include "batch/training_batch.hpp"
 
 #include <cstddef>
+#include <optional>
 
 #include "batch/coordinate_rng.hpp"
 #include "common/errors.hpp"
+#include "node/node.hpp"
+#include "simulation/compact_simulation.hpp"
 
 namespace trussel {
 
@@ -22,12 +25,17 @@ std::vector<SimulationResult> run_training_batch(std::uint64_t n_graphs, std::ui
   check(n_nodes != 0, "Node list must not be empty");
   check(d == 2 || d == 3, "Only d=2 and d=3 are supported");
   results.reserve(table_bytes / sizeof(SimulationResult));
+  // Refused at the size of run_simulation()'s node list, which a framework may need.
+  checked_bytes(n_nodes, sizeof(Node));
+  std::optional<CompactSimulator> simulator;
   for (std::uint64_t k = 0; k < n_graphs; ++k) {
     // seed + k wraps modulo 2^64, so framework k of seed s equals framework k -
     // 1 of seed s + 1.
     CoordinateRng rng(seed + k);
-    const NodeList nodes = draw_framework(rng, n_nodes, d);
-    results.push_back(run_simulation(nodes, d, kSimulateTolerance));
+    const FloatMatrix coords = draw_coordinates(rng, n_nodes, d);
+    // Made after the first framework is drawn, so that its checks come in their old order.
+    if (!simulator) simulator.emplace(n_nodes, d, kSimulateTolerance);
+    results.push_back(simulator->simulate(coords));
   }
   return results;
 }

@@ -139,6 +139,7 @@ PyObject* py_generate_training_batch(PyObject* /*module*/, PyObject* args,
       results = run_training_batch(n_graphs, n_nodes, d, seed);
     }
     PyRef list = check_new(PyList_New(0));
+    GcPause paused;  // dicts, lists and tuples of ints and arrays: nothing to collect
     for (SimulationResult& result : results) {
       PyRef dict = make_result_dict(result.n_nodes, result.d, std::move(result.accepted_edges),
                                     std::move(result.labels), std::move(result.distance_matrix),

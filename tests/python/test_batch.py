@@ -1,6 +1,8 @@
 """generate_training_batch and draw_framework: frameworks rebuilt from the generator's definition,
 through simulate."""
 
+import gc
+
 import pytest
 
 import trussel
@@ -34,6 +36,16 @@ def test_small_frameworks_and_the_transcription():
         assert (result["final_rank"], result["max_rank"], result["is_rigid"]) == (*ranks, True)
     (result,) = trussel.generate_training_batch(1, 2, 3, 0)  # simulate would refuse this one
     assert (result["labels"].tolist(), result["max_rank"], result["is_rigid"]) == ([1], 0, False)
+
+
+def test_the_garbage_collector_is_left_as_it_was():
+    try:
+        for enabled in (True, False):
+            gc.enable() if enabled else gc.disable()
+            assert len(trussel.generate_training_batch(3, 5, 2, 0)) == 3
+            assert gc.isenabled() is enabled
+    finally:
+        gc.enable()
 
 
 @huge_allocation

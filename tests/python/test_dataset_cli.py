@@ -84,6 +84,13 @@ def test_complete_is_the_training_batch_bit_for_bit(tmp_path, dim):
     assert_bits_equal(frameworks(later)[0]["positions"], frameworks(path)[3]["positions"])
 
 
+def test_complete_positions_are_the_generators_for_a_whole_chunk():
+    for first, count, nodes, dim in [(2**64 - 3, 7, 9, 3), (41, 5, 20, 2), (0, 1, 1, 2)]:
+        chunk = families.complete_positions(first, count, nodes, dim)
+        for k in range(count):  # the start values wrap past 2**64 - 1
+            assert_bits_equal(chunk[k], trussel.draw_framework(nodes, dim, (first + k) % 2**64))
+
+
 def test_hash_and_unit_floats():
     # splitmix64's published first output from state 0; the scalar form agrees with the arrays.
     assert int(families.splitmix64(np.array([0], dtype=np.uint64))[0]) == 0xE220A8397B1DCDAF
