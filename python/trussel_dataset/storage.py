@@ -245,7 +245,9 @@ def edge_dtype(nodes: int) -> type[np.unsignedinteger]:
 def _concatenate(parts: list[np.ndarray], name: str, dtype: type) -> np.ndarray:
     if not parts:
         return np.zeros((0, 2) if name == "edges" else 0, dtype=dtype)
-    return np.concatenate(parts).astype(dtype, copy=False)
+    # Cast while concatenating: node indices fit the narrow type by construction, and no wide
+    # intermediate array is made.
+    return np.concatenate(parts, dtype=dtype, casting="unsafe")
 
 
 class DataSetError(ValueError):
