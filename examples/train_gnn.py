@@ -131,9 +131,9 @@ def accuracy(guess: torch.Tensor, truth: torch.Tensor) -> float:
 def main(argv: list[str] | None = None) -> dict:
     parser = argparse.ArgumentParser(description="Train a bar and framework classifier.")
     parser.add_argument("--quick", action="store_true", help="small seeded run (a test)")
-    parser.add_argument("--train", type=int, default=1000, help="bar task (twice as many)")
+    parser.add_argument("--train", type=int, default=800, help="bar task (twice as many)")
     parser.add_argument("--test", type=int, default=400, help="held-out frameworks per task")
-    parser.add_argument("--epochs", type=int, default=15)
+    parser.add_argument("--epochs", type=int, default=12)
     parser.add_argument("--dim", type=int, default=2)
     parser.add_argument("--nodes", type=int, default=100, help="bar task")
     parser.add_argument("--bond-prob", type=float, default=0.70, help="bar task")
