@@ -16,8 +16,8 @@ head reads the mean and the minimum of the node states. It is compared on held-o
 - a rule of thumb. For bars, the pruned core: repeatedly delete nodes of degree <= d (2 in the
   plane, 3 in space); a bar is called redundant exactly when both its ends survive. For
   frameworks, the count: rigid when every node has at least d bars and there are at least
-  max_rank bars. (Asking also that the pruned core keep every node would call no lattice rigid,
-  since two corners of the plane lattice have only two bars.)
+  max_rank bars. (Asking also that the pruned core keep every node would call no plane lattice
+  rigid: two of its corners have only two bars.)
 
 Usage:
     python examples/train_gnn.py            # about a minute on one core
@@ -29,6 +29,7 @@ from __future__ import annotations
 
 import argparse
 import dataclasses
+import functools
 import os
 import tempfile
 
@@ -117,9 +118,9 @@ def split(directory: str, parameters, sizes: tuple[int, int]) -> list[FrameworkD
     sets = []
     for seed, graphs in zip((1, 2), sizes):
         path = os.path.join(directory, f"{parameters.nodes}-{parameters.bond_prob}-{seed}.npz")
-        drawn = trussel_dataset.generate(dataclasses.replace(parameters, seed=seed), graphs)
-        trussel_dataset.write(path, drawn)
-        features = lambda data: add_features(data, parameters.dim)  # noqa: E731
+        drawn = dataclasses.replace(parameters, seed=seed)
+        trussel_dataset.write(path, trussel_dataset.generate(drawn, graphs, threads=1))
+        features = functools.partial(add_features, d=parameters.dim)
         sets.append(FrameworkDataset(path, pre_transform=features))
     return sets
 
@@ -167,7 +168,8 @@ def main(argv: list[str] | None = None) -> dict:
     loss = nn.BCEWithLogitsLoss()
     for epoch in range(args.epochs):
         for bars, frameworks in zip(bar_batches, rigid_batches):
-            # One label per framework against many per bar: the framework loss counts twice.
+            # The framework loss counts twice: with one label per framework against dozens per
+            # bar set, the framework head learns slower, and the few epochs of --quick need it.
             value = loss(model(bars)[0], bars.edge_redundant[0::2].float())
             value = value + 2 * loss(model(frameworks)[1], frameworks.y.float())
             optimiser.zero_grad()
