@@ -326,7 +326,6 @@ def test_gnn_example_beats_both_baselines_on_held_out_frameworks():
     finally:  # the example sets process-wide switches
         torch.use_deterministic_algorithms(False)
         torch.set_num_threads(threads)
-    redundant, rigid = results["redundant"], results["is_rigid"]
-    assert redundant["network"] > max(redundant["majority"], redundant["pruned core"])
-    # Near the threshold a 100-node lattice is almost never rigid: at least match the baselines.
-    assert rigid["network"] >= max(rigid["majority"], rigid["pruned core"])
+    assert results.keys() == {"redundant", "is_rigid"}
+    for row in results.values():
+        assert row["network"] > max(row["majority"], row["rule"])
