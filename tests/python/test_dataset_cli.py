@@ -1,7 +1,6 @@
 """trussel_dataset: families and seeds, stored arrays, reproducibility, the command, signals."""
 
 import importlib.util
-import io
 import os
 import re
 import signal
@@ -194,14 +193,6 @@ def npy(header):  # .npy bytes: magic, version 1.0, the header's length and the 
     return b"\x93NUMPY\x01\x00" + struct.pack("<H", len(header)) + header
 
 
-def zipped(members):
-    buffer = io.BytesIO()
-    with zipfile.ZipFile(buffer, "w") as archive:
-        for name, data in members.items():
-            archive.writestr(name, data)
-    return buffer.getvalue()
-
-
 def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
     good = run(tmp_path, "good.npz", "lattice", SMALL["lattice"] + " --graphs 3").read_bytes()
     arrays = dict(trussel_dataset.open(tmp_path / "good.npz"))
@@ -218,9 +209,8 @@ def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
         (good[: central + 8] + b"\x01" + good[central + 9 :], "encrypted"),  # no password
         (good[: central + 6] + b"\xff" + good[central + 7 :], "zip file version"),
         (moved + good[directory + 4 :], "outside the file"),  # a member before the file's start
-        (zipped({"edges.npy": huge + bytes(8)}), "a (1099511627776,) array of float64 is not"),
-        (zipped({"edges.npy": npy(b"{'descr': [")}), "unreadable header"),  # tokenizer error
-        (zipped({"notes.txt": b"x"}), "not an array"),
+        ({"edges.npy": huge + bytes(8)}, "a (1099511627776,) array of float64 is not"),
+        ({"edges.npy": npy(b"{'descr': [")}, "unreadable header"),  # tokenizer error
         (None, "no format version"),
         ((("format_version", np.inf),), "no format version"),
         ((("format_version", 3),), "format version 3 is newer than this trussel_dataset reads"),
@@ -230,7 +220,6 @@ def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
         ((("graphs", -1), ("edge_offsets", np.zeros(0, int))), "-1 frameworks"),
         ((("nodes", [14, 14]),), "nodes is a 1-dimensional array"),
         ((("is_rigid", None),), "missing is_rigid"),
-        ((("edges", arrays["edges"] - 1.0),), "edges is a 2-dimensional array of float64"),
         ((("edges", arrays["edges"].astype(int) + 99),), "bars join nodes outside 0..15"),
         ((("positions", arrays["positions"][..., :1]),), "positions of 16 nodes in 1 dimensions"),
         ((("positions", arrays["positions"] * np.nan),), "positions are not all finite"),
@@ -240,6 +229,10 @@ def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
         path = tmp_path / "bad.npz"
         if isinstance(contents, bytes):
             path.write_bytes(contents)
+        elif isinstance(contents, dict):  # a zip of these members
+            with zipfile.ZipFile(path, "w") as archive:
+                for name, data in contents.items():
+                    archive.writestr(name, data)
         else:  # valid .npz files: foreign, or a data set with arrays replaced or dropped (None)
             changed = {"labels": np.ones(3)} if contents is None else arrays | dict(contents)
             np.savez(path, **{name: value for name, value in changed.items() if value is not None})
