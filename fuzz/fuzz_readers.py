@@ -123,7 +123,7 @@ def value_array(fdp):
 def retype(array, dtype):
     try:
         return array.astype(dtype)
-    except (TypeError, ValueError, OverflowError):
+    except Exception:  # noqa: BLE001 - NumPy refuses some casts with RuntimeError, too
         return array
 
 
