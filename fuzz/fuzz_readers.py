@@ -138,7 +138,7 @@ def set_entry(array, fdp):
             dtype = np.result_type(array.dtype, np.asarray(value).dtype)
         changed = array.astype(dtype).reshape(-1)
         changed[index] = value
-    except (TypeError, ValueError, OverflowError):
+    except Exception:  # noqa: BLE001 - a value this dtype cannot hold
         return array
     return changed.reshape(array.shape)
 
