@@ -170,7 +170,7 @@ def reshaped(array, fdp):
         return array[..., :-1]
     if kind == 9 and array.ndim:
         return np.concatenate([array, array[..., -1:]], axis=-1)
-    return first[0] if len(first) else first
+    return first[:1].reshape(()) if len(first) else first
 
 
 def damage_arrays(fdp, arrays):
@@ -331,6 +331,17 @@ PATH = os.path.join(WORK, "data.npz")
 
 def test_one_input(data):
     fdp = atheris.FuzzedDataProvider(data)
+    try:
+        blob = damaged_file(fdp)
+    except Exception:  # noqa: BLE001 - damage NumPy or zipfile cannot write: no input
+        return
+    with open(PATH, "wb") as handle:
+        handle.write(blob)
+    read_and_use(fdp)
+
+
+def damaged_file(fdp):
+    """The bytes of a seed data set with its arrays, members and zip damaged."""
     base = fdp.PickValueInList(BASES)
     arrays = dict(base)
     for _ in range(fdp.ConsumeIntInRange(0, 3)):
@@ -341,9 +352,7 @@ def test_one_input(data):
     blob = zipped(members)
     for _ in range(fdp.ConsumeIntInRange(0, 2)):
         damage_zip(fdp, blob)
-    with open(PATH, "wb") as handle:
-        handle.write(blob)
-    read_and_use(fdp)
+    return blob
 
 
 def read_and_use(fdp):
