@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Coverage-guided fuzzing of the module with atheris, under AddressSanitizer and
-# UndefinedBehaviorSanitizer. The extension is built with Clang's libFuzzer coverage
+# Coverage-guided fuzzing with atheris, under AddressSanitizer and UndefinedBehaviorSanitizer, of
+# two targets: fuzz/fuzz_module.py (every function of the module) and fuzz/fuzz_readers.py (the
+# data-set reader on damaged files). The extension is built with Clang's libFuzzer coverage
 # (-fsanitize=fuzzer-no-link), and one preloaded runtime provides both libFuzzer and the
 # sanitizers, so the fuzzer sees the native code's branches.
-#   bash scripts/fuzz.sh [SECONDS | libFuzzer options...]   (default: 60 seconds)
-# Expects .venv from test.sh. Findings are written to build/fuzz/crash-*.
+#   bash scripts/fuzz.sh [module | readers] [SECONDS | libFuzzer options...]
+# Without a target both run, one after the other, and SECONDS (default 60) is their total,
+# split evenly; libFuzzer options (such as -runs=N) are given to each. Expects .venv from
+# test.sh. Findings are written to build/fuzz/<target>/crash-* (or oom-*, timeout-*).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 VENV=$(realpath -m "${VENV:-.venv}")
@@ -22,7 +25,7 @@ fi
 # One shared runtime with ASan (without its pre-init part, not allowed in a shared object), its
 # C++ part with UBSan's handlers, and libFuzzer, so coverage and sanitizers agree.
 RT=$(dirname "$(compgen -G "/usr/lib/llvm-$LLVM/lib/clang/*/lib/linux/libclang_rt.asan-x86_64.a")")
-mkdir -p "$OUT/runtime" "$OUT/corpus"
+mkdir -p "$OUT/runtime"
 if [ ! -f "$OUT/asan_with_fuzzer.so" ]; then
   (cd "$OUT/runtime" && ar x "$RT/libclang_rt.asan-x86_64.a" && rm -f asan_preinit.cpp.o &&
     ar rcs ../asan_no_preinit.a ./*.o)
@@ -30,16 +33,42 @@ if [ ! -f "$OUT/asan_with_fuzzer.so" ]; then
     "$OUT/asan_no_preinit.a" "$RT/libclang_rt.asan_cxx-x86_64.a" \
     "$RT/libclang_rt.fuzzer_no_main-x86_64.a" -Wl,--no-whole-archive -lpthread -ldl -lrt -lm -lstdc++
 fi
-CXX="clang++-$LLVM" "$VENV/bin/cmake" -S . -B "$OUT/build" -G Ninja \
-  -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" -DTRUSSEL_SANITIZE=ON -DTRUSSEL_FUZZ=ON \
-  -DTRUSSEL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$PY" >/dev/null
-"$VENV/bin/cmake" --build "$OUT/build" -j 2 --target trussel
-
+targets=(module readers)
+if [[ "${1:-}" =~ ^(module|readers)$ ]]; then targets=("$1"); shift; fi
+if [[ " ${targets[*]} " == *" module "* ]]; then
+  CXX="clang++-$LLVM" "$VENV/bin/cmake" -S . -B "$OUT/build" -G Ninja \
+    -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" -DTRUSSEL_SANITIZE=ON -DTRUSSEL_FUZZ=ON \
+    -DTRUSSEL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPython_EXECUTABLE="$PY" >/dev/null
+  "$VENV/bin/cmake" --build "$OUT/build" -j 2 --target trussel
+fi
+# The reader is Python over NumPy and zipfile: it runs about three times faster without the
+# sanitizer runtime, with a plain build of the module (used only to write its seed data sets).
+if [[ " ${targets[*]} " == *" readers "* ]]; then
+  "$VENV/bin/cmake" -S . -B "$OUT/plain" -G Ninja -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" \
+    -DTRUSSEL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE="$PY" >/dev/null
+  "$VENV/bin/cmake" --build "$OUT/plain" -j 2 --target trussel
+fi
 if [ $# -eq 0 ]; then set -- 60; fi
-if [[ "$1" =~ ^[0-9]+$ ]]; then set -- "-max_total_time=$1" "${@:2}"; fi
-export TRUSSEL_UNDER_SANITIZER=1
-export ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-LD_PRELOAD="$OUT/asan_with_fuzzer.so" PYTHONMALLOC=malloc PYTHONPATH="$OUT/build" \
-  "$PY" fuzz/fuzz_module.py -timeout=60 -rss_limit_mb=8192 -print_final_stats=1 \
-  -artifact_prefix="$OUT/" "$@" "$OUT/corpus"
+seconds=""
+if [[ "$1" =~ ^[0-9]+$ ]]; then seconds=$1; shift; fi
+for i in "${!targets[@]}"; do
+  target=${targets[$i]}
+  budget=()  # this target's share of the seconds left, so the total stays within SECONDS
+  if [ -n "$seconds" ]; then
+    share=$(( seconds / (${#targets[@]} - i) ))
+    budget=("-max_total_time=$share")
+    seconds=$(( seconds - share ))
+  fi
+  mkdir -p "$OUT/$target/corpus"
+  echo "== fuzzing $target"
+  if [ "$target" = module ]; then
+    TRUSSEL_UNDER_SANITIZER=1 ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \
+      UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 LD_PRELOAD="$OUT/asan_with_fuzzer.so" \
+      PYTHONMALLOC=malloc PYTHONPATH="$OUT/build" "$PY" fuzz/fuzz_module.py -timeout=60 -rss_limit_mb=8192 -print_final_stats=1 \
+      -artifact_prefix="$OUT/module/" "${budget[@]}" "$@" "$OUT/module/corpus"
+  else  # inputs long enough from the start to choose several changes each
+    PYTHONPATH="$OUT/plain:$PWD/python" "$PY" fuzz/fuzz_readers.py -timeout=60 -rss_limit_mb=4096 \
+      -max_len=512 -len_control=0 -print_final_stats=1 -artifact_prefix="$OUT/readers/" \
+      "${budget[@]}" "$@" "$OUT/readers/corpus"
+  fi
+done

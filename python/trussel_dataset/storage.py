@@ -12,8 +12,10 @@ and label arrays are deflated (they compress well); floating-point arrays are st
 from __future__ import annotations
 
 import io
+import math
 import os
 import tempfile
+import tokenize
 import zipfile
 import zlib
 from collections.abc import Callable, Iterator, Mapping
@@ -75,14 +77,50 @@ def _write_raw(stream: BinaryIO, array: np.ndarray, advance: Callable[[int], Non
 
 
 def read_npz(path: str | os.PathLike[str]) -> dict[str, np.ndarray]:
-    """Every array of an .npz, loaded into memory."""
-    # The file is opened here so that it is closed even when NumPy refuses its contents.
-    with open(path, "rb") as handle:
-        archive = np.load(handle, allow_pickle=False)
-        if not isinstance(archive, np.lib.npyio.NpzFile):
-            raise ValueError("a single array, not an .npz archive")
-        with archive:
-            return {name: archive[name] for name in archive.files}
+    """Every array of an .npz, loaded into memory. A member that is not a plain .npy (stored or
+    deflated, no Python objects), or whose header does not fit its size, raises ValueError: no
+    member is given more memory than its bytes in the file can unpack to."""
+    with open(path, "rb") as handle, zipfile.ZipFile(handle) as archive:
+        size = os.fstat(handle.fileno()).st_size
+        arrays: dict[str, np.ndarray] = {}
+        for info in archive.infolist():
+            name = info.filename.removesuffix(".npy")
+            if name == info.filename or name in arrays:
+                raise ValueError(f"member {info.filename} is not an array of its own")
+            arrays[name] = _read_member(archive, info, size)
+        return arrays
+
+
+# The most bytes one stored byte unpacks to: deflate codes at best 258 bytes in 2 bits.
+_MOST_UNPACKED = {zipfile.ZIP_STORED: 1, zipfile.ZIP_DEFLATED: 1032}
+
+
+def _read_member(archive: zipfile.ZipFile, info: zipfile.ZipInfo, size: int) -> np.ndarray:
+    name = info.filename
+    if info.flag_bits & 0x61 or info.compress_type not in _MOST_UNPACKED:
+        raise ValueError(f"{name} is encrypted or packed in a way this does not read")
+    if not 0 <= info.header_offset < size or info.compress_size > size:
+        raise ValueError(f"{name} lies outside the file")
+    if info.file_size > info.compress_size * _MOST_UNPACKED[info.compress_type]:
+        raise ValueError(f"{name} claims more bytes than its packed bytes unpack to")
+    with archive.open(info) as stream:
+        version = np.lib.format.read_magic(stream)
+        if version not in ((1, 0), (2, 0)):
+            raise ValueError(f"{name} is a .npy of version {version}")
+        read_header = getattr(np.lib.format, f"read_array_header_{version[0]}_0")
+        try:
+            shape, _, dtype = read_header(stream)
+        except (tokenize.TokenError, SyntaxError) as error:  # from NumPy's repair of old headers
+            raise ValueError(f"{name} has an unreadable header ({error})") from None
+        if dtype.hasobject or min(shape, default=0) < 0:
+            raise ValueError(f"{name} holds Python objects or has a negative shape")
+        # The data follows the header to the end of the member: never allocate more than that.
+        if stream.tell() + math.prod(shape) * dtype.itemsize != info.file_size:
+            raise ValueError(
+                f"{name}: a {shape} array of {dtype} is not its {info.file_size} bytes"
+            )
+        stream.seek(0)
+        return np.lib.format.read_array(stream, allow_pickle=False)
 
 
 _WRITERS: dict[str, Callable[..., None]] = {".npz": write_npz}
@@ -255,6 +293,22 @@ class DataSetError(ValueError):
 
 
 _REQUIRED = ("graphs", "edge_offsets", "edges", "labels", "redundant", "positions", "rank")
+_REQUIRED += ("max_rank", "is_rigid", "family")
+# The dtype kinds and the shape of every array a reader uses, in sizes that must agree: graphs
+# (frameworks), bars (of all frameworks), n (nodes) and d (dimension).
+_LAYOUT = {
+    "graphs": ("iu", ()),
+    "family": ("U", ()),
+    **{name: ("iuf", ()) for name in ("nodes", "dim", "seed", "side", "degree", "bond_prob")},
+    "jitter": ("iuf", ()),
+    "edge_offsets": ("iu", ("graphs + 1",)),
+    "edges": ("iu", ("bars", 2)),
+    **{name: ("biu", ("bars",)) for name in PER_BAR[1:]},
+    "positions": ("f", ("graphs", "n", "d")),
+    **{name: ("iu", ("graphs",)) for name in ("rank", "max_rank", "generic_rank")},
+    **{name: ("b", ("graphs",)) for name in ("is_rigid", "generic_is_rigid")},
+    "distances": ("f", ("graphs", "n", "n")),
+}
 
 
 def open_dataset(path: str | os.PathLike[str]) -> DataSet:
@@ -267,12 +321,19 @@ def open_dataset(path: str | os.PathLike[str]) -> DataSet:
         return chunked.open_store(path)
     try:
         arrays = _READERS[_suffix(path)](path)
-    except (zipfile.BadZipFile, zlib.error, EOFError, ValueError, KeyError) as error:
+    except (
+        zipfile.BadZipFile,
+        zlib.error,
+        EOFError,
+        ValueError,
+        KeyError,
+        NotImplementedError,
+    ) as error:
         raise DataSetError(f"{os.fspath(path)}: not a readable data set ({error})") from error
-    try:
-        version = int(arrays["format_version"])
-    except (KeyError, TypeError, ValueError):
-        raise DataSetError(f"{os.fspath(path)}: no format version: not a data set") from None
+    version = arrays.get("format_version")
+    if version is None or version.shape != () or version.dtype.kind not in "iu":
+        raise DataSetError(f"{os.fspath(path)}: no format version: not a data set")
+    version = int(version)
     if version > FORMAT_VERSION:
         raise DataSetError(
             f"{os.fspath(path)}: format version {version} is newer than this trussel_dataset "
@@ -289,17 +350,39 @@ def open_dataset(path: str | os.PathLike[str]) -> DataSet:
 def _inconsistency(arrays: Mapping[str, np.ndarray]) -> str | None:
     """What does not fit together in a data set's arrays, or None."""
     missing = [name for name in _REQUIRED if name not in arrays]
+    if "generic_redundant" in arrays and "generic_is_rigid" not in arrays:
+        missing.append("generic_is_rigid")
     if missing:
         return "missing " + ", ".join(missing)
-    graphs, offsets, bars = int(arrays["graphs"]), arrays["edge_offsets"], len(arrays["edges"])
-    if offsets.shape != (graphs + 1,) or offsets[0] != 0 or offsets[-1] != bars:
+    present = [name for name in _LAYOUT if name in arrays]
+    for name in present:
+        kinds, shape = _LAYOUT[name]
+        if arrays[name].dtype.kind not in kinds or arrays[name].ndim != len(shape):
+            return f"{name} is a {arrays[name].ndim}-dimensional array of {arrays[name].dtype}"
+    graphs, edges, positions = int(arrays["graphs"]), arrays["edges"], arrays["positions"]
+    if graphs < 0:
+        return f"{graphs} frameworks"
+    sizes = {"graphs": graphs, "graphs + 1": graphs + 1, "bars": len(edges)}
+    sizes.update(n=positions.shape[1], d=positions.shape[2])
+    for name in present:
+        expected = tuple(sizes.get(size, size) for size in _LAYOUT[name][1])
+        if arrays[name].shape != expected:
+            return f"{name} has shape {arrays[name].shape}, not {expected}"
+    offsets = arrays["edge_offsets"]
+    if offsets[0] != 0 or offsets[-1] != len(edges) or np.any(offsets[1:] < offsets[:-1]):
         return "edge offsets do not cut the bars into one run per framework"
-    if np.any(np.diff(offsets.astype(np.int64)) < 0):
-        return "edge offsets decrease"
-    for name in PER_BAR:
-        if name in arrays and len(arrays[name]) != bars:
-            return f"{name} has {len(arrays[name])} entries for {bars} bars"
-    for name in PER_FRAMEWORK:
-        if name in arrays and len(arrays[name]) != graphs:
-            return f"{name} has {len(arrays[name])} entries for {graphs} frameworks"
+    if len(edges) and (edges.min() < 0 or edges.max() >= positions.shape[1]):
+        return f"bars join nodes outside 0..{positions.shape[1] - 1}"
+    n, d = positions.shape[1:]
+    stated = (arrays.get("nodes", n), arrays.get("dim", d))
+    if stated != (n, d):
+        return (
+            f"positions of {n} nodes in {d} dimensions, for nodes {stated[0]} and dim {stated[1]}"
+        )
+    if not np.isfinite(positions).all():
+        return "positions are not all finite"
+    most = n * d  # a rank counts independent bars: at most d n (and fits any integer type)
+    for name in ("rank", "max_rank", "generic_rank"):
+        if name in arrays and np.any((arrays[name] < 0) | (arrays[name] > most)):
+            return f"{name} is outside 0..{most}"
     return None

@@ -4,9 +4,11 @@ import importlib.util
 import os
 import re
 import signal
+import struct
 import subprocess
 import sys
 import textwrap
+import zipfile
 from pathlib import Path
 
 import numpy as np
@@ -194,28 +196,53 @@ def test_bad_arguments_exit_with_a_message(tmp_path, capsys, options, message):
     assert os.listdir(tmp_path) == []
 
 
+def npy(header):  # .npy bytes: magic, version 1.0, the header's length and the header
+    return b"\x93NUMPY\x01\x00" + struct.pack("<H", len(header)) + header
+
+
 def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
     good = run(tmp_path, "good.npz", "lattice", SMALL["lattice"] + " --graphs 3").read_bytes()
     arrays = dict(trussel_dataset.open(tmp_path / "good.npz"))
     middle = bytearray(good)
     middle[len(good) // 2] ^= 0xFF
+    directory = good.rindex(b"PK\x05\x06") + 16  # where the central directory starts
+    moved = good[:directory] + struct.pack("<I", 1 + struct.unpack_from("<I", good, directory)[0])
+    central = good.index(b"PK\x01\x02")  # the first member's entry in it
+    huge = npy(b"{'descr': '<f8', 'fortran_order': False, 'shape': (1099511627776,)}")
     damaged = [  # file contents, and what the error says
         (good[: len(good) // 2], "not a readable data set"),
         (bytes(middle), "not a readable data set"),
         (b"not a zip file", "not a readable data set"),
+        (good[: central + 8] + b"\x01" + good[central + 9 :], "encrypted"),  # no password
+        (good[: central + 6] + b"\xff" + good[central + 7 :], "zip file version"),
+        (moved + good[directory + 4 :], "outside the file"),  # a member before the file's start
+        ({"edges.npy": huge + bytes(8)}, "a (1099511627776,) array of float64 is not"),
+        ({"edges.npy": npy(b"{'descr': [")}, "unreadable header"),  # tokenizer error
         (None, "no format version"),
+        ((("format_version", np.inf),), "no format version"),
         ((("format_version", 3),), "format version 3 is newer than this trussel_dataset reads"),
         ((("edge_offsets", arrays["edge_offsets"][::-1]),), "edge offsets do not cut the bars"),
         ((("labels", arrays["labels"][1:]),), "labels has"),
+        ((("graphs", [3, 3]),), "graphs is a 1-dimensional array"),
+        ((("graphs", -1), ("edge_offsets", np.zeros(0, int))), "-1 frameworks"),
+        ((("nodes", [14, 14]),), "nodes is a 1-dimensional array"),
+        ((("is_rigid", None),), "missing is_rigid"),
+        ((("edges", arrays["edges"].astype(int) + 99),), "bars join nodes outside 0..15"),
+        ((("positions", arrays["positions"][..., :1]),), "positions of 16 nodes in 1 dimensions"),
+        ((("positions", arrays["positions"] * np.nan),), "positions are not all finite"),
+        ((("rank", arrays["rank"] + 2**62),), "rank is outside 0..32"),
     ]
     for contents, message in damaged:
         path = tmp_path / "bad.npz"
         if isinstance(contents, bytes):
             path.write_bytes(contents)
-        else:  # valid .npz files: foreign, or a data set with one array replaced
-            np.savez(
-                path, **({"labels": np.ones(3)} if contents is None else arrays | dict(contents))
-            )
+        elif isinstance(contents, dict):  # a zip of these members
+            with zipfile.ZipFile(path, "w") as archive:
+                for name, data in contents.items():
+                    archive.writestr(name, data)
+        else:  # valid .npz files: foreign, or a data set with arrays replaced or dropped (None)
+            changed = {"labels": np.ones(3)} if contents is None else arrays | dict(contents)
+            np.savez(path, **{name: value for name, value in changed.items() if value is not None})
         with pytest.raises(trussel_dataset.DataSetError, match=f"^{re.escape(str(path))}: "):
             trussel_dataset.open(path)
         assert trussel_dataset.main(["info", str(path)]) == 1

@@ -1,0 +1,392 @@
+"""Coverage-guided fuzzing of the data-set reader with damaged data sets.
+
+Each input picks one of a few small data sets written by trussel_dataset and damages it at three
+levels: its arrays (dropped, added, replaced, cut, extended, retyped, reshaped, single entries
+set to -1, n, 2**63, NaN, ...), the .npy members of the zip (headers rewritten with another
+dtype, byte order, Fortran order, object dtype or a shape needing terabytes; bytes cut, appended
+or flipped; members renamed, repeated or recompressed) and the zip itself (fields of its headers
+overwritten, bytes flipped, inserted or cut). Reading the file and using it (open_dataset,
+framework(k) for a few k, statistics, and the PyTorch Geometric conversion when torch is
+installed) must either succeed with arrays that fit together or raise DataSetError from
+open_dataset; any other exception, a crash, a hang or a large allocation is a finding. The
+Python code of the reader, zipfile and NumPy's .npy format is instrumented for coverage.
+
+    bash scripts/fuzz.sh readers 60              # seconds
+    bash scripts/fuzz.sh readers -runs=1000000   # a fixed number of inputs
+"""
+
+import atexit
+import importlib.util
+import inspect
+import io
+import os
+import resource
+import shutil
+import struct
+import sys
+import tempfile
+import warnings
+import zipfile
+
+import atheris
+import numpy as np
+
+import trussel_dataset
+from trussel_dataset import cli, storage
+
+try:
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        from trussel_dataset import pyg
+except ImportError:  # the optional extra (torch, torch_geometric) is not installed
+    pyg = None
+
+
+def instrument(module):
+    """Adds coverage instrumentation to every function and method defined in `module`."""
+    for value in list(vars(module).values()):
+        members = vars(value).values() if inspect.isclass(value) else [value]
+        for member in members:
+            member = getattr(member, "__func__", getattr(member, "fget", member))
+            if inspect.isfunction(member) and member.__module__ == module.__name__:
+                atheris.instrument_func(member)
+
+
+def fresh_copy(name):
+    """A second copy of a module, which the instrumentation below leaves alone."""
+    spec = importlib.util.find_spec(name)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+zip_writer = fresh_copy("zipfile")  # writing the inputs adds no coverage of the reader's own
+for _module in (storage, cli, pyg, zipfile, sys.modules[np.lib.format.read_array.__module__]):
+    if _module is not None:
+        instrument(_module)
+
+SEEDS = [  # family, parameters, frameworks: every family, both dimensions, every optional array
+    ("complete", {"nodes": 5}, 3),
+    ("complete", {"nodes": 4, "dim": 3, "distances": True}, 2),
+    ("geometric", {"nodes": 8, "degree": 3}, 3),
+    ("geometric", {"nodes": 7, "dim": 3, "degree": 3}, 2),
+    ("lattice", {"nodes": 9, "bond_prob": 0.8, "jitter": 0.1}, 2),
+    ("lattice", {"nodes": 13, "dim": 3, "bond_prob": 0.6}, 1),
+]
+
+
+def seed_arrays(family, parameters, graphs):
+    generated = trussel_dataset.generate(trussel_dataset.Parameters(family, **parameters), graphs)
+    return {name: np.asarray(value) for name, value in generated.items()}
+
+
+BASES = [seed_arrays(*seed) for seed in SEEDS]
+NAMES = sorted({name for base in BASES for name in base} | {"bogus", "edges.npy", ""})
+VALUES = [0, 1, 2, 3, 5, 7, -1, -2, 255, 256, 2**31, 2**32, 2**63 - 1, 2**63, 2**64 - 1]
+VALUES += [2.0, 0.5, -0.0, np.nan, np.inf, -np.inf, 1e300, True, False, "lattice", "", "2"]
+DTYPES = ["<f8", ">f8", "<f4", "<f2", "<i8", ">i8", "<i4", "<i2", "|i1", "<u8", ">u4", "<u2"]
+DTYPES += ["|u1", "|b1", "<c16", "<U3", "|S2", "<M8[s]", "<m8[s]", "|V8", "<i4,<i4"]
+SHAPES = [(), (0,), (1,), (2,), (3,), (4,), (0, 2), (2, 2), (3, 2), (1, 5, 2), (2, 0, 3)]
+HUGE_SHAPES = [(2**40,), (2**31, 2**31), (2**62, 4), (2**63,), (2**64,), (10**30,), (3, 2**61)]
+BAD_SHAPES = [(-1,), (3, -2), (0, -1), (2**31, 2**31, 0)]
+HEADER_DESCRS = ["|O", "<f8", ">f8", "<i8", ">u2", "|u1", "|b1", "<U3", "|V16", "<i4,<f8"]
+HEADER_DESCRS += ["bogus", "<f0", "|V0", "|S0", "<U0", "<m8[D]", "()"]
+SUFFIXES = [".npy", "", ".NPY", ".npy/", ".txt"]
+METHODS = [zipfile.ZIP_STORED, zipfile.ZIP_DEFLATED, zipfile.ZIP_BZIP2, zipfile.ZIP_LZMA]
+# Zip header fields: signature, offset and struct format of each field that can be overwritten.
+FIELDS = [
+    (b"PK\x03\x04", offset, form)
+    for offset, form in [(4, "<H"), (6, "<H"), (8, "<H"), (14, "<I"), (18, "<I"), (22, "<I")]
+    + [(26, "<H"), (28, "<H")]
+]
+FIELDS += [
+    (b"PK\x01\x02", offset, form)
+    for offset, form in [(6, "<H"), (8, "<H"), (10, "<H"), (16, "<I"), (20, "<I"), (24, "<I")]
+    + [(28, "<H"), (30, "<H"), (32, "<H"), (42, "<I")]
+]
+FIELDS += [(b"PK\x05\x06", offset, "<H") for offset in (4, 6, 8, 10, 20)]
+FIELDS += [(b"PK\x05\x06", offset, "<I") for offset in (12, 16)]
+FIELDS += [(b"PK\x06\x06", offset, "<Q") for offset in (24, 32, 40, 48)]
+FIELDS += [(b"PK\x06\x07", offset, "<Q") for offset in (8,)]
+FIELD_VALUES = [0, 1, 8, 12, 14, 99, 0x41, 0xFFFF, 0xFFFFFFFF, 2**31, 2**40, 2**63, 2**64 - 1]
+
+
+def value_array(fdp):
+    """An array of a few kinds: a scalar, or a small array of any dtype, possibly empty."""
+    if fdp.ConsumeBool():
+        return np.asarray(fdp.PickValueInList(VALUES))
+    shape = fdp.PickValueInList(SHAPES)
+    values = np.array([fdp.PickValueInList(VALUES[:21]) for _ in range(int(np.prod(shape)))])
+    return retype(values.reshape(shape), fdp.PickValueInList(DTYPES))
+
+
+def retype(array, dtype):
+    try:
+        return array.astype(dtype)
+    except Exception:  # noqa: BLE001 - NumPy refuses some casts with RuntimeError, too
+        return array
+
+
+def set_entry(array, fdp):
+    """The array with one entry set to a value from VALUES, widened where it does not fit."""
+    value = fdp.PickValueInList(VALUES)
+    index = fdp.ConsumeIntInRange(0, array.size - 1)
+    try:
+        if array.dtype.kind in "iub" and isinstance(value, int):
+            dtype = np.result_type(array.dtype, np.min_scalar_type(value))
+        else:
+            dtype = np.result_type(array.dtype, np.asarray(value).dtype)
+        changed = array.astype(dtype).reshape(-1)
+        changed[index] = value
+    except Exception:  # noqa: BLE001 - a value this dtype cannot hold
+        return array
+    return changed.reshape(array.shape)
+
+
+def reshaped(array, fdp):
+    """The array cut, extended, reordered, reshaped, transposed or turned Fortran-ordered."""
+    kind = fdp.ConsumeIntInRange(0, 10)
+    first = array.reshape(1) if array.ndim == 0 else array
+    if kind == 0:
+        return first[:-1]
+    if kind == 1:
+        return first[1:]
+    if kind == 2:
+        return np.concatenate([first, first[-1:] if len(first) else first[:0]])
+    if kind == 3:
+        return first[::-1]
+    if kind == 4 and len(first) > 1:
+        i, j = fdp.ConsumeIntInRange(0, len(first) - 1), fdp.ConsumeIntInRange(0, len(first) - 1)
+        swapped = first.copy()
+        swapped[[i, j]] = first[[j, i]]
+        return swapped
+    if kind == 5:
+        return array[None]
+    if kind == 6:
+        return array.reshape(-1)
+    if kind == 7:
+        return np.asfortranarray(array.T)
+    if kind == 8 and array.ndim:
+        return array[..., :-1]
+    if kind == 9 and array.ndim:
+        return np.concatenate([array, array[..., -1:]], axis=-1)
+    return first[:1].reshape(()) if len(first) else first
+
+
+def damage_arrays(fdp, arrays):
+    """Drops, adds or changes arrays of a data set before it is written."""
+    kind = fdp.ConsumeIntInRange(0, 4)
+    names = sorted(arrays)
+    if kind == 0 and names:
+        del arrays[fdp.PickValueInList(names)]
+    elif kind == 1:
+        arrays[fdp.PickValueInList(NAMES)] = value_array(fdp)
+    elif names:
+        name = fdp.PickValueInList(names)
+        array = arrays[name]
+        if kind == 2 and array.size:
+            arrays[name] = set_entry(array, fdp)
+        elif kind == 3:
+            arrays[name] = reshaped(array, fdp)
+        else:
+            arrays[name] = retype(array, fdp.PickValueInList(DTYPES))
+
+
+def npy_bytes(array):
+    buffer = io.BytesIO()
+    np.lib.format.write_array(buffer, array, allow_pickle=False)
+    return buffer.getvalue()
+
+
+CACHE = {}
+
+
+def member(name, array, base):
+    """An array's .npy bytes and compression as the writer's (integers deflated), cached for
+    the arrays of a seed left as they are."""
+    key = (id(base), name)
+    if base.get(name) is not array or key not in CACHE:
+        method = zipfile.ZIP_DEFLATED if array.dtype.kind in "biu" and array.size else 0
+        if base.get(name) is not array:
+            return npy_bytes(array), method
+        CACHE[key] = npy_bytes(array), method
+    return CACHE[key]
+
+
+def npy_header(descr, fortran_order, shape, version):
+    text = repr({"descr": descr, "fortran_order": fortran_order, "shape": shape})
+    size = 8 + (2 if version == 1 else 4)
+    text += " " * (-(size + len(text) + 1) % 64) + "\n"
+    length = struct.pack("<H" if version == 1 else "<I", len(text))
+    return b"\x93NUMPY" + bytes([version, 0]) + length + text.encode("latin1")
+
+
+def npy_data(member):
+    """The bytes of an .npy member after its header (all of them if it has none)."""
+    if not member.startswith(b"\x93NUMPY") or len(member) < 12:
+        return member
+    if member[6] == 1:
+        return member[10 + struct.unpack("<H", member[8:10])[0] :]
+    return member[12 + struct.unpack("<I", member[8:12])[0] :]
+
+
+def damage_members(fdp, members):
+    """Changes one .npy member of the zip: [name, bytes, compression method]."""
+    member = fdp.PickValueInList(members)
+    kind = fdp.ConsumeIntInRange(0, 8)
+    if kind == 0:  # a new header over the old data
+        shape = fdp.PickValueInList([None, *SHAPES, *HUGE_SHAPES, *BAD_SHAPES])
+        if shape is None:  # the member's own shape, where its header still gives one
+            try:
+                shape = np.lib.format.read_array_header_1_0(io.BytesIO(member[1][8:]))[0]
+            except Exception:  # noqa: BLE001 - damaged by an earlier change
+                shape = ()
+        descr = fdp.PickValueInList([*HEADER_DESCRS, *DTYPES])
+        version = fdp.ConsumeIntInRange(1, 3)
+        member[1] = npy_header(descr, fdp.ConsumeBool(), shape, version) + npy_data(member[1])
+    elif kind == 1:  # a header of random text
+        text = fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 80))
+        header = b"\x93NUMPY\x01\x00" + struct.pack("<H", len(text)) + text
+        member[1] = header + npy_data(member[1])
+    elif kind == 2:
+        member[1] = member[1][: fdp.ConsumeIntInRange(0, len(member[1]))]
+    elif kind == 3:
+        member[1] += fdp.ConsumeBytes(fdp.ConsumeIntInRange(1, 16))
+    elif kind == 4 and member[1]:
+        data = bytearray(member[1])
+        data[fdp.ConsumeIntInRange(0, len(data) - 1)] ^= fdp.ConsumeIntInRange(1, 255)
+        member[1] = bytes(data)
+    elif kind == 5:
+        member[0] = member[0][:-4] + fdp.PickValueInList(SUFFIXES)
+    elif kind == 6:
+        member[2] = fdp.PickValueInList(METHODS)
+    elif kind == 7:
+        members.append(list(fdp.PickValueInList(members)))
+    else:
+        member[0] = fdp.PickValueInList(members)[0]
+
+
+def zipped(members):
+    buffer = io.BytesIO()
+    with zip_writer.ZipFile(buffer, "w") as archive:
+        for name, data, method in members:
+            info = zip_writer.ZipInfo(name, date_time=(1980, 1, 1, 0, 0, 0))
+            archive.writestr(info, data, compress_type=method, compresslevel=1)
+    return bytearray(buffer.getvalue())
+
+
+def damage_zip(fdp, blob):
+    """Overwrites a header field of the zip, or flips, inserts or cuts its bytes."""
+    kind = fdp.ConsumeIntInRange(0, 3)
+    if kind == 0:
+        signature, offset, form = fdp.PickValueInList(FIELDS)
+        starts, at = [], blob.find(signature)
+        while at >= 0:
+            starts.append(at)
+            at = blob.find(signature, at + 1)
+        if starts and fdp.ConsumeBool():
+            value = fdp.PickValueInList(FIELD_VALUES) & ((1 << (8 * struct.calcsize(form))) - 1)
+        else:
+            value = fdp.ConsumeInt(struct.calcsize(form)) % (1 << (8 * struct.calcsize(form)))
+        if starts:
+            at = fdp.PickValueInList(starts) + offset
+            blob[at : at + struct.calcsize(form)] = struct.pack(form, value)
+    elif kind == 1 and blob:
+        for _ in range(fdp.ConsumeIntInRange(1, 4)):
+            blob[fdp.ConsumeIntInRange(0, len(blob) - 1)] ^= fdp.ConsumeIntInRange(1, 255)
+    elif kind == 2:
+        at = fdp.ConsumeIntInRange(0, len(blob))
+        blob[at:at] = fdp.ConsumeBytes(fdp.ConsumeIntInRange(1, 8))
+    else:
+        del blob[fdp.ConsumeIntInRange(0, len(blob)) :]
+
+
+def check_framework(data, k, record):
+    """Framework k as read must fit together: shapes, index ranges and per-bar lengths."""
+    n, d = data["positions"].shape[1:]
+    positions, edges = record["positions"], record["edges"]
+    assert positions.shape == (n, d) and positions.dtype.kind == "f", positions
+    offsets = data["edge_offsets"]
+    bars = int(offsets[k + 1]) - int(offsets[k])
+    assert edges.shape == (bars, 2) and edges.dtype == np.int64, edges
+    assert bars == 0 or (0 <= edges.min() and edges.max() < n), (edges, n)
+    for name in storage.PER_BAR:
+        assert name not in record or record[name].shape[0] == bars, (name, record[name])
+    for name in ("rank", "max_rank", "is_rigid", "generic_rank", "generic_is_rigid"):
+        assert name not in record or np.ndim(record[name]) == 0, (name, record[name])
+    if "distances" in record:
+        assert record["distances"].shape == (n, n), record["distances"]
+    if pyg is not None:
+        item = pyg.to_data(record)
+        assert tuple(item.pos.shape) == (n, d) and tuple(item.edge_index.shape) == (2, 2 * bars)
+
+
+# In memory where the system offers it: writing the same file again is slow on some disks.
+WORK = tempfile.mkdtemp(
+    prefix="trussel-fuzz-readers-", dir="/dev/shm" if os.path.isdir("/dev/shm") else None
+)
+atexit.register(shutil.rmtree, WORK, ignore_errors=True)
+PATH = os.path.join(WORK, "data.npz")
+
+
+def test_one_input(data):
+    fdp = atheris.FuzzedDataProvider(data)
+    try:
+        blob = damaged_file(fdp)
+    except Exception:  # noqa: BLE001 - damage NumPy or zipfile cannot write: no input
+        return
+    with open(PATH, "wb") as handle:
+        handle.write(blob)
+    read_and_use(fdp)
+
+
+def damaged_file(fdp):
+    """The bytes of a seed data set with its arrays, members and zip damaged."""
+    base = fdp.PickValueInList(BASES)
+    arrays = dict(base)
+    for _ in range(fdp.ConsumeIntInRange(0, 3)):
+        damage_arrays(fdp, arrays)
+    members = [[name + ".npy", *member(name, array, base)] for name, array in arrays.items()]
+    for _ in range(fdp.ConsumeIntInRange(0, 2) if members else 0):
+        damage_members(fdp, members)
+    blob = zipped(members)
+    for _ in range(fdp.ConsumeIntInRange(0, 2)):
+        damage_zip(fdp, blob)
+    return blob
+
+
+def read_and_use(fdp):
+    """Reads PATH and uses the data set as a user would; False where it was refused."""
+    try:
+        data_set = trussel_dataset.open(PATH)
+    except trussel_dataset.DataSetError:
+        return False
+    graphs = data_set.graphs
+    assert len(data_set["edge_offsets"]) == graphs + 1
+    for k in sorted({0, graphs - 1, fdp.ConsumeIntInRange(0, graphs - 1)} if graphs else ()):
+        check_framework(data_set, k, data_set.framework(k))
+    assert all(isinstance(line, str) for line in cli.statistics(data_set))
+    return True
+
+
+for _base in BASES:  # the seeds as written must read back whole
+    trussel_dataset.write(PATH, _base)
+    assert read_and_use(atheris.FuzzedDataProvider(b"")), _base
+
+
+def limit_address_space(headroom=2**31):
+    """Makes an allocation of gigabytes fail with MemoryError, a finding, where Linux would
+    otherwise grant it untouched: no file of a few kilobytes should ask for one."""
+    with open("/proc/self/status") as status:
+        size = next(int(line.split()[1]) * 1024 for line in status if line.startswith("VmSize:"))
+    resource.setrlimit(
+        resource.RLIMIT_AS, (size + headroom, resource.getrlimit(resource.RLIMIT_AS)[1])
+    )
+
+
+if __name__ == "__main__":
+    warnings.simplefilter("ignore")  # duplicate zip members, NumPy's casts of NaN while damaging
+    if os.path.exists("/proc/self/status") and "LD_PRELOAD" not in os.environ:
+        limit_address_space()  # (the sanitizers' shadow memory needs terabytes of it)
+    atheris.Setup(sys.argv, test_one_input)
+    atheris.Fuzz()
