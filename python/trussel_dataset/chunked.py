@@ -84,10 +84,13 @@ def _zarr():
 
 
 def _codecs(dtype: np.dtype) -> Any:
-    """Integers and labels compress well; floating-point data does not, and is stored raw."""
-    from zarr.codecs import ZstdCodec
+    """Integers and labels compress well; floating-point data does not, and is stored raw.
+    Every chunk carries a CRC-32C of its bytes, so a damaged chunk is refused on reading."""
+    from zarr.codecs import Crc32cCodec, ZstdCodec
 
-    return (ZstdCodec(level=3),) if np.dtype(dtype).kind in "biu" else None
+    if np.dtype(dtype).kind in "biu":
+        return (ZstdCodec(level=3), Crc32cCodec())
+    return (Crc32cCodec(),)
 
 
 def _shard_name(shard: int) -> str:
@@ -159,10 +162,22 @@ def create(
             fill_value=0,
         )
     group.create_array(
-        "bar_counts", shape=(graphs,), chunks=(shard_size,), dtype="<i8", fill_value=0
+        "bar_counts",
+        shape=(graphs,),
+        chunks=(shard_size,),
+        dtype="<i8",
+        compressors=_codecs(np.dtype("<i8")),
+        fill_value=0,
     )
     shards = description["shards"]
-    group.create_array("shard_done", shape=(shards,), chunks=(1,), dtype="bool", fill_value=False)
+    group.create_array(
+        "shard_done",
+        shape=(shards,),
+        chunks=(1,),
+        dtype="bool",
+        compressors=_codecs(np.dtype(bool)),
+        fill_value=False,
+    )
     group.attrs.update(attributes)
 
 
@@ -395,6 +410,12 @@ class ChunkedDataSet(storage.DataSet):
                     f"{array.shape} and dtype {array.dtype}, not {shape} and {np.dtype(dtype)}"
                 )
             block[name] = array
+        nodes = int(self._scalars["nodes"])
+        if "edges" in block and block["edges"].size and int(block["edges"].max()) >= nodes:
+            raise storage.DataSetError(
+                f"{self.path}: damaged data set: a bar of shard {shard} joins node "
+                f"{int(block['edges'].max())} of {nodes} nodes"
+            )
         return block
 
     def _read(self, read: Callable[[], Any]) -> Any:

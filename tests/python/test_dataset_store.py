@@ -132,6 +132,12 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         chunk = next((path / "bars" / "000001" / "labels").rglob("c/*"))
         chunk.write_bytes(chunk.read_bytes()[:5])
 
+    def flip_a_byte(path):
+        chunk = path / "positions" / "c" / "1" / "0" / "0"
+        data = bytearray(chunk.read_bytes())
+        data[17] ^= 0x10
+        chunk.write_bytes(bytes(data))
+
     damages = [  # what is done to a copy of a good store, and what the error says
         (lambda p: attributes(p, lambda a: a.update(format_version=3)), "newer than this"),
         (lambda p: attributes(p, lambda a: a.pop("format_version")), "no format version"),
@@ -139,6 +145,7 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         (lambda p: __import__("shutil").rmtree(p / "positions"), "positions is missing"),
         (lambda p: __import__("shutil").rmtree(p / "shard_done" / "c"), "incomplete: 3 of 3"),
         (truncate_a_chunk, "damaged data set"),
+        (flip_a_byte, "damaged data set: ValueError: Stored and computed checksum"),
         (lambda p: os.remove(p / "rank" / "c" / "1"), "chunk rank/c/1 is missing"),
         (lambda p: (p / "zarr.json").write_text("{"), "not a readable data set"),
     ]
