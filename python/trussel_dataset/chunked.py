@@ -583,14 +583,15 @@ def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
         graphs, size = int(description["graphs"]), int(description["shard_size"])
         shards = int(description["shards"])
         scalars = _scalar_arrays(description)
+        counted = int(scalars["graphs"])
         per_framework = {
             name: (np.dtype(dtype), tuple(int(x) for x in shape))
             for name, (dtype, shape) in description["per_framework"].items()
         }
         per_bar = {name: np.dtype(dtype) for name, dtype in description["per_bar"].items()}
-    except (KeyError, TypeError, ValueError, OverflowError) as error:
+    except (KeyError, TypeError, ValueError, OverflowError, AttributeError) as error:
         return f"its description is incomplete or malformed ({error})"
-    if graphs < 0 or size < 1 or shards != -(-graphs // size) or int(scalars["graphs"]) != graphs:
+    if graphs < 0 or size < 1 or shards != -(-graphs // size) or counted != graphs:
         return "its numbers of frameworks and shards do not agree"
     unknown = (set(per_bar) - set(storage.PER_BAR)) | (
         set(per_framework) - set(storage.PER_FRAMEWORK)
@@ -605,11 +606,18 @@ def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
         nodes, dim = int(scalars["nodes"]), int(scalars["dim"])
     except (KeyError, TypeError, ValueError, OverflowError):
         return "its parameters have no numbers of nodes and dimensions"
-    # Shapes follow from the parameters, so a description cannot ask for arrays of any size.
+    # Shapes and dtypes follow from the parameters, as written: a description cannot ask for
+    # arrays of any size or kind.
     shapes = {"positions": (nodes, dim), "distances": (nodes, nodes)}
-    for name, (_, shape) in per_framework.items():
+    for name, (dtype, shape) in per_framework.items():
         if shape != shapes.get(name, ()) or nodes < 1 or dim < 1:
             return f"{name} has frameworks of shape {shape}, not of {nodes} nodes in {dim}-D"
+        if dtype != np.dtype(storage.DTYPES[name]):
+            return f"{name} has dtype {dtype}, not {np.dtype(storage.DTYPES[name])}"
+    for name, dtype in per_bar.items():
+        written = np.dtype(storage.edge_dtype(nodes) if name == "edges" else storage.DTYPES[name])
+        if dtype != written:
+            return f"{name} has dtype {dtype}, not {written}"
     expected = {
         name: ((graphs, *shape), (size, *shape), dtype)
         for name, (dtype, shape) in per_framework.items()

@@ -154,6 +154,8 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         (flip_a_byte, "damaged data set: ValueError: Stored and computed checksum"),
         (lambda p: os.remove(p / "rank" / "c" / "1"), "chunk rank/c/1 is missing"),
         (lambda p: (p / "zarr.json").write_text("{"), "not a readable data set"),
+        (lambda p: attributes(p, lambda a: a.update(per_bar=[])), "description is .*malformed"),
+        (lambda p: attributes(p, lambda a: a["scalars"].pop("graphs")), "description is .*malf"),
         (more_labels, "labels of shard 1 has shape \\(1125899906842624,\\)"),
         (
             lambda p: attributes(
