@@ -642,7 +642,7 @@ def _size_problem(path: str, group: Any, description: Mapping[str, Any]) -> str 
     """What a store's files say against the sizes its description claims, checked before
     anything is read, so that a damaged description cannot make a read allocate more than the
     store holds: the shard markers must all be there, and the floating-point arrays (stored
-    raw, with a checksum) must have chunk files of exactly their chunk's bytes."""
+    raw, with or without a checksum) must have chunk files of exactly their chunk's bytes."""
     shards, size = int(description["shards"]), int(description["shard_size"])
     try:
         markers = set(os.listdir(os.path.join(path, "shard_done", "c")))
@@ -655,9 +655,11 @@ def _size_problem(path: str, group: Any, description: Mapping[str, Any]) -> str 
     for name, (dtype, shape) in description["per_framework"].items():
         if np.dtype(dtype).kind != "f":
             continue
-        if [type(codec).__name__ for codec in group[name].compressors] != ["Crc32cCodec"]:
+        codecs = tuple(type(codec).__name__ for codec in group[name].compressors)
+        if codecs not in ((), ("Crc32cCodec",)):  # raw, or raw with a checksum
             return f"{name} is not stored as written"
-        chunk_bytes = size * int(np.prod(shape, dtype=object)) * np.dtype(dtype).itemsize + 4
+        chunk_bytes = size * int(np.prod(shape, dtype=object)) * np.dtype(dtype).itemsize
+        chunk_bytes += 4 * len(codecs)
         for shard in range(shards):
             key = "/".join([name, "c", str(shard), *["0"] * len(shape)])
             file = os.path.join(path, *key.split("/"))
