@@ -11,14 +11,23 @@ installed) must either succeed with arrays that fit together or raise DataSetErr
 open_dataset; any other exception, a crash, a hang or a large allocation is a finding. The
 Python code of the reader, zipfile and NumPy's .npy format is instrumented for coverage.
 
+With --stores (the target `stores` of scripts/fuzz.sh) it damages .zarr data-set stores
+instead: a few small stores written by the command line, with their JSON metadata changed (the
+data set's description and each array's shape, chunk shape, data type, codecs and fill value:
+values replaced by other JSON, removed, grown, or the whole file replaced by garbage) and their
+files removed, cut, extended, flipped, swapped, or whole arrays and shards removed or copied
+over others. A store is read lazily, so DataSetError may also come from framework(k),
+statistics or a lazy array's read; the store reader and zarr's metadata code are instrumented.
+
     bash scripts/fuzz.sh readers 60              # seconds
-    bash scripts/fuzz.sh readers -runs=1000000   # a fixed number of inputs
+    bash scripts/fuzz.sh stores -runs=1000000    # a fixed number of inputs
 """
 
 import atexit
 import importlib.util
 import inspect
 import io
+import json
 import os
 import resource
 import shutil
@@ -32,7 +41,7 @@ import atheris
 import numpy as np
 
 import trussel_dataset
-from trussel_dataset import cli, storage
+from trussel_dataset import chunked, cli, storage
 
 try:
     with warnings.catch_warnings():
@@ -374,6 +383,181 @@ for _base in BASES:  # the seeds as written must read back whole
     assert read_and_use(atheris.FuzzedDataProvider(b"")), _base
 
 
+# Stores: the files of a few small .zarr data sets, damaged in their JSON metadata (the data
+# set's description and each array's own) and in their files (removed, cut, extended, flipped,
+# swapped between arrays or shards), then read and used through the lazy reader.
+STORE_SEEDS = [  # 2-D lattice with the generic arrays, 3-D geometric, complete with distances
+    ["--family", "lattice", "--nodes", "9", "--bond-prob", "0.8", "--graphs", "5"],
+    ["--family", "geometric", "--nodes", "7", "--dim", "3", "--degree", "3", "--graphs", "3"],
+    ["--family", "complete", "--nodes", "4", "--distances", "--graphs", "4"],
+]
+JSON_VALUES = [None, True, False, 0, 1, 2, 3, 5, -1, 2**31, 2**40, 2**63, 2**64, 10**30]
+JSON_VALUES += [0.5, 2.0, "", "2", "<i8", "|u1", "<f8", "|b1", "<U7", "|O", "int64", "uint8"]
+JSON_VALUES += ["bool", "float64", "lattice", [], [2], [2, 2], [-1], [2**40, 2**40], {}]
+JSON_VALUES += [["<i8", 5], ["<U2", "xy"], ["|O", 1], ["<f8", []], {"name": "bytes"}]
+JSON_VALUES += [[{"name": "bytes"}], [{"name": "crc32c"}], [{"name": "gzip"}], "NaN"]
+JSON_VALUES += [{"name": "regular", "configuration": {"chunk_shape": [1]}}]
+
+
+def store_files(arguments):
+    """Every file of a store written by the command line, as {relative path: bytes}."""
+    out = os.path.join(WORK, "seed.zarr")
+    shutil.rmtree(out, ignore_errors=True)
+    assert trussel_dataset.main([*arguments, "--out", out, "--shard-size", "2", "--quiet"]) in (
+        0,
+        None,
+    )
+    files = {}
+    for directory, _, names in os.walk(out):
+        for name in names:
+            with open(os.path.join(directory, name), "rb") as handle:
+                files[os.path.relpath(os.path.join(directory, name), out)] = handle.read()
+    return files
+
+
+def json_paths(document, prefix=()):
+    """The path of every value inside a JSON document, the document itself first."""
+    yield prefix
+    if isinstance(document, dict):
+        for key, value in document.items():
+            yield from json_paths(value, (*prefix, key))
+    elif isinstance(document, list):
+        for index, value in enumerate(document):
+            yield from json_paths(value, (*prefix, index))
+
+
+def damage_json(fdp, text):
+    """A zarr.json with one value replaced, removed or duplicated, or garbage for the file."""
+    try:
+        document = json.loads(text)
+    except ValueError:
+        document = None
+    kind = fdp.ConsumeIntInRange(0, 4)
+    if document is None or kind == 0:
+        return fdp.ConsumeBytes(fdp.ConsumeIntInRange(0, 12)) + text[: fdp.ConsumeIntInRange(0, 40)]
+    path = fdp.PickValueInList(list(json_paths(document)))
+    if not path:
+        return json.dumps(fdp.PickValueInList(JSON_VALUES)).encode()
+    parent = document
+    for key in path[:-1]:
+        parent = parent[key]
+    if kind == 1:
+        parent[path[-1]] = fdp.PickValueInList(JSON_VALUES)
+    elif kind == 2 and isinstance(parent, dict):
+        del parent[path[-1]]
+    elif kind == 2:
+        parent.pop(path[-1])
+    elif kind == 3 and isinstance(parent[path[-1]], (int, float)):
+        parent[path[-1]] = parent[path[-1]] + fdp.PickValueInList([1, -1, 2**32, 0.5])
+    elif isinstance(parent[path[-1]], list):
+        parent[path[-1]] = parent[path[-1]] + parent[path[-1]][-1:] if kind == 3 else []
+    else:
+        parent[path[-1]] = fdp.PickValueInList(JSON_VALUES)
+    return json.dumps(document).encode()
+
+
+def damage_store(fdp, files):
+    """Changes the files of a store: {relative path: bytes}."""
+    names = sorted(files)
+    kind = fdp.ConsumeIntInRange(0, 8)
+    name = fdp.PickValueInList(names) if names else ""
+    if kind <= 2:  # most damage goes to the metadata
+        metadata = [name for name in names if name.endswith("zarr.json")]
+        if metadata:
+            name = metadata[0] if kind == 0 else fdp.PickValueInList(metadata)
+            files[name] = damage_json(fdp, files[name])
+    elif kind == 3 and names:
+        del files[name]
+    elif kind == 4 and names:
+        files[name] = files[name][: fdp.ConsumeIntInRange(0, len(files[name]))]
+    elif kind == 5 and names:
+        files[name] += fdp.ConsumeBytes(fdp.ConsumeIntInRange(1, 16))
+    elif kind == 6 and files.get(name):
+        data = bytearray(files[name])
+        data[fdp.ConsumeIntInRange(0, len(data) - 1)] ^= fdp.ConsumeIntInRange(1, 255)
+        files[name] = bytes(data)
+    elif kind == 7 and names:  # a file swapped with another (chunks of arrays or shards)
+        other = fdp.PickValueInList(names)
+        files[name], files[other] = files[other], files[name]
+    elif names:  # a whole array or shard group removed, or copied over another
+        parts = name.split("/")
+        prefix = "/".join(parts[: fdp.ConsumeIntInRange(1, max(1, len(parts) - 1))]) + "/"
+        inside = [key for key in names if key.startswith(prefix)]
+        if fdp.ConsumeBool():
+            for key in inside:
+                del files[key]
+        else:
+            parts = fdp.PickValueInList(names).split("/")
+            target = "/".join(parts[: fdp.ConsumeIntInRange(1, max(1, len(parts) - 1))]) + "/"
+            for key in inside:
+                files[target + key[len(prefix) :]] = files[key]
+
+
+STORE = os.path.join(WORK, "data.zarr")
+
+
+def test_one_store(data):
+    fdp = atheris.FuzzedDataProvider(data)
+    files = dict(fdp.PickValueInList(STORES))
+    for _ in range(fdp.ConsumeIntInRange(1, 3)):
+        damage_store(fdp, files)
+    if not write_store(files):
+        return
+    try:
+        use_store(fdp)
+    except trussel_dataset.DataSetError:  # a store is read lazily: refused on reading is fine
+        pass
+
+
+def write_store(files):
+    """Writes the files as STORE; False where they cannot be (a file where a directory is)."""
+    shutil.rmtree(STORE, ignore_errors=True)
+    for name, content in files.items():
+        path = os.path.join(STORE, name)
+        try:
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as handle:
+                handle.write(content)
+        except OSError:
+            return False
+    return True
+
+
+def use_store(fdp):
+    """Opens STORE and uses it as a user would; False where it was refused."""
+    try:
+        data_set = trussel_dataset.open(STORE)
+    except trussel_dataset.DataSetError:
+        return False
+    graphs = data_set.graphs
+    assert len(data_set["edge_offsets"]) == graphs + 1
+    for k in sorted({0, graphs - 1, fdp.ConsumeIntInRange(0, graphs - 1)} if graphs else ()):
+        check_framework(data_set, k, data_set.framework(k))
+    assert all(isinstance(line, str) for line in cli.statistics(data_set))
+    for name in ("positions", "rank", "labels"):
+        lazy = data_set[name]
+        array = np.asarray(lazy)
+        assert array.shape == lazy.shape and array.dtype == lazy.dtype, (name, array, lazy)
+    edges = data_set["edges"]
+    start = fdp.ConsumeIntInRange(0, len(edges))
+    part = edges[start : start + fdp.ConsumeIntInRange(0, 40)]
+    assert part.shape == (min(len(edges) - start, len(part)), 2) and part.dtype == edges.dtype
+    assert part.size == 0 or int(part.max()) < int(data_set["nodes"]), part
+    return True
+
+
+STORES = []
+if "--stores" in sys.argv:  # the second target: damaged stores
+    sys.argv.remove("--stores")
+    STORES = [store_files(arguments) for arguments in STORE_SEEDS]
+    for _name in ("zarr.core.metadata.v3", "zarr.core.chunk_grids", "zarr.core.common"):
+        importlib.import_module(_name)
+        instrument(sys.modules[_name])
+    instrument(chunked)
+    for _files in STORES:  # the seeds as written must read back whole
+        assert write_store(_files) and use_store(atheris.FuzzedDataProvider(b"")), sorted(_files)
+
+
 def limit_address_space(headroom=2**31):
     """Makes an allocation of gigabytes fail with MemoryError, a finding, where Linux would
     otherwise grant it untouched: no file of a few kilobytes should ask for one."""
@@ -388,5 +572,5 @@ if __name__ == "__main__":
     warnings.simplefilter("ignore")  # duplicate zip members, NumPy's casts of NaN while damaging
     if os.path.exists("/proc/self/status") and "LD_PRELOAD" not in os.environ:
         limit_address_space()  # (the sanitizers' shadow memory needs terabytes of it)
-    atheris.Setup(sys.argv, test_one_input)
+    atheris.Setup(sys.argv, test_one_store if STORES else test_one_input)
     atheris.Fuzz()

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Coverage-guided fuzzing with atheris, under AddressSanitizer and UndefinedBehaviorSanitizer, of
-# two targets: fuzz/fuzz_module.py (every function of the module) and fuzz/fuzz_readers.py (the
-# data-set reader on damaged files). The extension is built with Clang's libFuzzer coverage
+# three targets: fuzz/fuzz_module.py (every function of the module), fuzz/fuzz_readers.py (the
+# data-set reader on damaged .npz files) and fuzz/fuzz_readers.py --stores (on damaged .zarr
+# stores). The extension is built with Clang's libFuzzer coverage
 # (-fsanitize=fuzzer-no-link), and one preloaded runtime provides both libFuzzer and the
 # sanitizers, so the fuzzer sees the native code's branches.
-#   bash scripts/fuzz.sh [module | readers] [SECONDS | libFuzzer options...]
-# Without a target both run, one after the other, and SECONDS (default 60) is their total,
+#   bash scripts/fuzz.sh [module | readers | stores] [SECONDS | libFuzzer options...]
+# Without a target all run, one after the other, and SECONDS (default 60) is their total,
 # split evenly; libFuzzer options (such as -runs=N) are given to each. Expects .venv from
 # test.sh. Findings are written to build/fuzz/<target>/crash-* (or oom-*, timeout-*).
 set -euo pipefail
@@ -33,8 +34,8 @@ if [ ! -f "$OUT/asan_with_fuzzer.so" ]; then
     "$OUT/asan_no_preinit.a" "$RT/libclang_rt.asan_cxx-x86_64.a" \
     "$RT/libclang_rt.fuzzer_no_main-x86_64.a" -Wl,--no-whole-archive -lpthread -ldl -lrt -lm -lstdc++
 fi
-targets=(module readers)
-if [[ "${1:-}" =~ ^(module|readers)$ ]]; then targets=("$1"); shift; fi
+targets=(module readers stores)
+if [[ "${1:-}" =~ ^(module|readers|stores)$ ]]; then targets=("$1"); shift; fi
 if [[ " ${targets[*]} " == *" module "* ]]; then
   CXX="clang++-$LLVM" "$VENV/bin/cmake" -S . -B "$OUT/build" -G Ninja \
     -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" -DTRUSSEL_SANITIZE=ON -DTRUSSEL_FUZZ=ON \
@@ -43,7 +44,7 @@ if [[ " ${targets[*]} " == *" module "* ]]; then
 fi
 # The reader is Python over NumPy and zipfile: it runs about three times faster without the
 # sanitizer runtime, with a plain build of the module (used only to write its seed data sets).
-if [[ " ${targets[*]} " == *" readers "* ]]; then
+if [[ " ${targets[*]} " == *" readers "* || " ${targets[*]} " == *" stores "* ]]; then
   "$VENV/bin/cmake" -S . -B "$OUT/plain" -G Ninja -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" \
     -DTRUSSEL_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DPython_EXECUTABLE="$PY" >/dev/null
   "$VENV/bin/cmake" --build "$OUT/plain" -j 2 --target trussel
@@ -67,8 +68,9 @@ for i in "${!targets[@]}"; do
       PYTHONMALLOC=malloc PYTHONPATH="$OUT/build" "$PY" fuzz/fuzz_module.py -timeout=60 -rss_limit_mb=8192 -print_final_stats=1 \
       -artifact_prefix="$OUT/module/" "${budget[@]}" "$@" "$OUT/module/corpus"
   else  # inputs long enough from the start to choose several changes each
-    PYTHONPATH="$OUT/plain:$PWD/python" "$PY" fuzz/fuzz_readers.py -timeout=60 -rss_limit_mb=4096 \
-      -max_len=512 -len_control=0 -print_final_stats=1 -artifact_prefix="$OUT/readers/" \
-      "${budget[@]}" "$@" "$OUT/readers/corpus"
+    store=(); [ "$target" = stores ] && store=(--stores)
+    PYTHONPATH="$OUT/plain:$PWD/python" "$PY" fuzz/fuzz_readers.py "${store[@]}" -timeout=60 -rss_limit_mb=4096 \
+      -max_len=512 -len_control=0 -print_final_stats=1 -artifact_prefix="$OUT/$target/" \
+      "${budget[@]}" "$@" "$OUT/$target/corpus"
   fi
 done

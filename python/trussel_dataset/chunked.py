@@ -402,14 +402,16 @@ class ChunkedDataSet(storage.DataSet):
             block[name] = np.asarray(self._group[name][first:last])
         group = self._group[_shard_name(shard)] if self._per_bar else None
         for name, dtype in self._per_bar.items():
-            array = np.asarray(group[name][...])
             shape = (bars, 2) if name == "edges" else (bars,)
-            if array.shape != shape or array.dtype != np.dtype(dtype):
+            array = group[name]  # checked before reading, so that it asks for no more
+            chunks = (max(1, bars), *shape[1:])
+            if array.shape != shape or array.dtype != np.dtype(dtype) or array.chunks != chunks:
                 raise storage.DataSetError(
                     f"{self.path}: damaged data set: {name} of shard {shard} has shape "
-                    f"{array.shape} and dtype {array.dtype}, not {shape} and {np.dtype(dtype)}"
+                    f"{array.shape}, chunks {array.chunks} and dtype {array.dtype}, not "
+                    f"{shape}, {chunks} and {np.dtype(dtype)}"
                 )
-            block[name] = array
+            block[name] = np.asarray(array[...])
         nodes = int(self._scalars["nodes"])
         if "edges" in block and block["edges"].size and int(block["edges"].max()) >= nodes:
             raise storage.DataSetError(
@@ -534,6 +536,10 @@ def open_store(path: str | os.PathLike[str]) -> ChunkedDataSet:
     problem = _store_problem(group, description)
     if problem:
         raise storage.DataSetError(f"{path}: damaged data set: {problem}")
+    problem = _size_problem(path, group, description)
+    if problem:
+        prefix = "" if problem.startswith("incomplete") else "damaged data set: "
+        raise storage.DataSetError(f"{path}: {prefix}{problem}")
     try:
         done = np.asarray(group["shard_done"][:], dtype=bool)
     except Exception as error:
@@ -577,29 +583,88 @@ def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
         graphs, size = int(description["graphs"]), int(description["shard_size"])
         shards = int(description["shards"])
         scalars = _scalar_arrays(description)
+        counted = int(scalars["graphs"])
         per_framework = {
             name: (np.dtype(dtype), tuple(int(x) for x in shape))
             for name, (dtype, shape) in description["per_framework"].items()
         }
         per_bar = {name: np.dtype(dtype) for name, dtype in description["per_bar"].items()}
-    except (KeyError, TypeError, ValueError, OverflowError) as error:
+    except (KeyError, TypeError, ValueError, OverflowError, AttributeError) as error:
         return f"its description is incomplete or malformed ({error})"
-    if graphs < 0 or size < 1 or shards != -(-graphs // size) or int(scalars["graphs"]) != graphs:
+    if graphs < 0 or size < 1 or shards != -(-graphs // size) or counted != graphs:
         return "its numbers of frameworks and shards do not agree"
     unknown = (set(per_bar) - set(storage.PER_BAR)) | (
         set(per_framework) - set(storage.PER_FRAMEWORK)
     )
-    if unknown or not {"edges", "labels", "redundant"} <= set(per_bar):
+    if (
+        unknown
+        or not {"edges", "labels", "redundant"} <= set(per_bar)
+        or ("positions" not in per_framework)
+    ):
         return "its list of arrays is not a data set's"
-    expected = {name: ((graphs, *shape), dtype) for name, (dtype, shape) in per_framework.items()}
-    expected["bar_counts"] = ((graphs,), np.dtype("<i8"))
-    expected["shard_done"] = ((shards,), np.dtype(bool))
-    for name, (shape, dtype) in expected.items():
+    try:
+        nodes, dim = int(scalars["nodes"]), int(scalars["dim"])
+    except (KeyError, TypeError, ValueError, OverflowError):
+        return "its parameters have no numbers of nodes and dimensions"
+    # Shapes and dtypes follow from the parameters, as written: a description cannot ask for
+    # arrays of any size or kind.
+    shapes = {"positions": (nodes, dim), "distances": (nodes, nodes)}
+    for name, (dtype, shape) in per_framework.items():
+        if shape != shapes.get(name, ()) or nodes < 1 or dim < 1:
+            return f"{name} has frameworks of shape {shape}, not of {nodes} nodes in {dim}-D"
+        if dtype != np.dtype(storage.DTYPES[name]):
+            return f"{name} has dtype {dtype}, not {np.dtype(storage.DTYPES[name])}"
+    for name, dtype in per_bar.items():
+        written = np.dtype(storage.edge_dtype(nodes) if name == "edges" else storage.DTYPES[name])
+        if dtype != written:
+            return f"{name} has dtype {dtype}, not {written}"
+    expected = {
+        name: ((graphs, *shape), (size, *shape), dtype)
+        for name, (dtype, shape) in per_framework.items()
+    }
+    expected["bar_counts"] = ((graphs,), (size,), np.dtype("<i8"))
+    expected["shard_done"] = ((shards,), (1,), np.dtype(bool))
+    for name, (shape, chunks, dtype) in expected.items():
         try:
             array = group[name]
             found = (tuple(array.shape), np.dtype(array.dtype))
+            found_chunks = tuple(array.chunks)
         except Exception:  # a missing or unreadable array
             return f"{name} is missing or unreadable"
         if found != (shape, dtype):
             return f"{name} has shape {found[0]} and dtype {found[1]}, not {shape} and {dtype}"
+        if found_chunks != chunks:
+            return f"{name} has chunks of shape {found_chunks}, not {chunks}"
+    return None
+
+
+def _size_problem(path: str, group: Any, description: Mapping[str, Any]) -> str | None:
+    """What a store's files say against the sizes its description claims, checked before
+    anything is read, so that a damaged description cannot make a read allocate more than the
+    store holds: the shard markers must all be there, and the floating-point arrays (stored
+    raw, with or without a checksum) must have chunk files of exactly their chunk's bytes."""
+    shards, size = int(description["shards"]), int(description["shard_size"])
+    try:
+        markers = set(os.listdir(os.path.join(path, "shard_done", "c")))
+    except OSError:
+        markers = set()
+    if len(markers) < shards:
+        first = next(shard for shard in range(shards + 1) if str(shard) not in markers)
+        missing = shards - len(markers)
+        return f"incomplete: {missing} of {shards} shards never finished (first: {first})"
+    for name, (dtype, shape) in description["per_framework"].items():
+        if np.dtype(dtype).kind != "f":
+            continue
+        codecs = tuple(type(codec).__name__ for codec in group[name].compressors)
+        if codecs not in ((), ("Crc32cCodec",)):  # raw, or raw with a checksum
+            return f"{name} is not stored as written"
+        chunk_bytes = size * int(np.prod(shape, dtype=object)) * np.dtype(dtype).itemsize
+        chunk_bytes += 4 * len(codecs)
+        for shard in range(shards):
+            key = "/".join([name, "c", str(shard), *["0"] * len(shape)])
+            file = os.path.join(path, *key.split("/"))
+            if not os.path.isfile(file):
+                return f"chunk {key} is missing"
+            if os.path.getsize(file) != chunk_bytes:
+                return f"chunk {key} has {os.path.getsize(file)} bytes, not {chunk_bytes}"
     return None

@@ -121,12 +121,18 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
     good = run(tmp_path, "good.zarr", "lattice", SMALL["lattice"] + " --graphs 5 --shard-size 2")
 
     def attributes(path, change):
+        metadata(path, lambda document: change(document["attributes"]["trussel_dataset"]))
+
+    def metadata(path, change):
         import json
 
         meta = path / "zarr.json"
         document = json.loads(meta.read_text())
-        change(document["attributes"]["trussel_dataset"])
+        change(document)
         meta.write_text(json.dumps(document))
+
+    def more_labels(path):  # reading them must not allocate what the metadata claims
+        metadata(path / "bars" / "000001" / "labels", lambda m: m["shape"].__setitem__(0, 2**50))
 
     def truncate_a_chunk(path):
         chunk = next((path / "bars" / "000001" / "labels").rglob("c/*"))
@@ -148,6 +154,19 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         (flip_a_byte, "damaged data set: ValueError: Stored and computed checksum"),
         (lambda p: os.remove(p / "rank" / "c" / "1"), "chunk rank/c/1 is missing"),
         (lambda p: (p / "zarr.json").write_text("{"), "not a readable data set"),
+        (lambda p: attributes(p, lambda a: a.update(per_bar=[])), "description is .*malformed"),
+        (lambda p: attributes(p, lambda a: a["scalars"].pop("graphs")), "description is .*malf"),
+        (more_labels, "labels of shard 1 has shape \\(1125899906842624,\\)"),
+        (
+            lambda p: attributes(
+                p, lambda a: a["per_framework"]["positions"][1].__setitem__(0, 9**9)
+            ),
+            "positions has frameworks of shape \\(387420489, 2\\), not of 16 nodes in 2-D",
+        ),
+        (
+            lambda p: (p / "positions" / "c" / "2" / "0" / "0").write_bytes(bytes(4)),
+            "chunk positions/c/2/0/0 has 4 bytes, not 516",
+        ),
     ]
     for damage, message in damages:
         path = tmp_path / "bad.zarr"
