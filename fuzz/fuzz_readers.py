@@ -364,23 +364,24 @@ def damaged_file(fdp):
     return blob
 
 
-def read_and_use(fdp):
-    """Reads PATH and uses the data set as a user would; False where it was refused."""
+def read_and_use(fdp, path=None):
+    """Reads a data set (PATH by default) and uses it as a user would: the data set, or None
+    where it was refused."""
     try:
-        data_set = trussel_dataset.open(PATH)
+        data_set = trussel_dataset.open(PATH if path is None else path)
     except trussel_dataset.DataSetError:
-        return False
+        return None
     graphs = data_set.graphs
     assert len(data_set["edge_offsets"]) == graphs + 1
     for k in sorted({0, graphs - 1, fdp.ConsumeIntInRange(0, graphs - 1)} if graphs else ()):
         check_framework(data_set, k, data_set.framework(k))
     assert all(isinstance(line, str) for line in cli.statistics(data_set))
-    return True
+    return data_set
 
 
 for _base in BASES:  # the seeds as written must read back whole
     trussel_dataset.write(PATH, _base)
-    assert read_and_use(atheris.FuzzedDataProvider(b"")), _base
+    assert read_and_use(atheris.FuzzedDataProvider(b"")) is not None, _base
 
 
 # Stores: the files of a few small .zarr data sets, damaged in their JSON metadata (the data
@@ -525,15 +526,9 @@ def write_store(files):
 
 def use_store(fdp):
     """Opens STORE and uses it as a user would; False where it was refused."""
-    try:
-        data_set = trussel_dataset.open(STORE)
-    except trussel_dataset.DataSetError:
+    data_set = read_and_use(fdp, STORE)
+    if data_set is None:
         return False
-    graphs = data_set.graphs
-    assert len(data_set["edge_offsets"]) == graphs + 1
-    for k in sorted({0, graphs - 1, fdp.ConsumeIntInRange(0, graphs - 1)} if graphs else ()):
-        check_framework(data_set, k, data_set.framework(k))
-    assert all(isinstance(line, str) for line in cli.statistics(data_set))
     for name in ("positions", "rank", "labels"):
         lazy = data_set[name]
         array = np.asarray(lazy)

@@ -99,8 +99,9 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="trussel-dataset",
         description=(
-            "Write a reproducible training set of bar frameworks to one .npz file: positions, "
-            "bars, each bar labelled independent or redundant, ranks and rigidity."
+            "Write a reproducible training set of bar frameworks to an .npz file or a .zarr "
+            "store: positions, bars, each bar labelled independent or redundant, ranks and "
+            "rigidity."
         ),
         epilog=EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
