@@ -25,6 +25,7 @@ time, and the last few shards are kept decoded for framework(k).
 from __future__ import annotations
 
 import collections
+import json
 import os
 import shutil
 import threading
@@ -292,8 +293,6 @@ def check_replaceable(path: str | os.PathLike[str]) -> None:
     if not os.path.isdir(path) or os.path.islink(path):
         raise StoreError(f"{path} exists and is not a data set store; not replacing it")
     try:
-        import json
-
         with open(os.path.join(path, "zarr.json"), encoding="utf-8") as handle:
             marked = _KEY in json.load(handle).get("attributes", {})
     except (OSError, ValueError, AttributeError):

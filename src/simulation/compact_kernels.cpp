@@ -53,9 +53,10 @@ void normalize_plain(double* row, std::size_t width, double v) noexcept {
   for (std::size_t t = 0; t < width; ++t) row[t] = row[t] / v;
 }
 
-void distance_row_plain(const double* columns, std::size_t n, std::size_t d, std::size_t i,
-                        double* matrix) noexcept {
-  for (std::size_t j = i + 1; j < n; ++j) {
+// Distances from node i to nodes first .. n - 1, into row i and column i of the matrix.
+void distances_from(const double* columns, std::size_t n, std::size_t d, std::size_t i,
+                    std::size_t first, double* matrix) noexcept {
+  for (std::size_t j = first; j < n; ++j) {
     double sum = 0.0;
     for (std::size_t c = 0; c < d; ++c) {
       const double delta = columns[c * n + i] - columns[c * n + j];
@@ -66,6 +67,11 @@ void distance_row_plain(const double* columns, std::size_t n, std::size_t d, std
     matrix[i * n + j] = distance;
     matrix[j * n + i] = distance;
   }
+}
+
+void distance_row_plain(const double* columns, std::size_t n, std::size_t d, std::size_t i,
+                        double* matrix) noexcept {
+  distances_from(columns, n, d, i, i + 1, matrix);
 }
 
 bool eliminate_plain(double* basis, std::size_t stride, std::size_t rank, const double* row,
@@ -170,17 +176,7 @@ TRUSSEL_AVX2 void distance_row_avx2(const double* columns, std::size_t n, std::s
     _mm256_storeu_pd(matrix + i * n + j, _mm256_load_pd(distance));
     for (std::size_t u = 0; u < 4; ++u) matrix[(j + u) * n + i] = distance[u];
   }
-  for (; j < n; ++j) {
-    double sum = 0.0;
-    for (std::size_t c = 0; c < d; ++c) {
-      const double delta = columns[c * n + i] - columns[c * n + j];
-      const double square = delta * delta;
-      sum = sum + square;
-    }
-    const double distance = std::sqrt(sum);
-    matrix[i * n + j] = distance;
-    matrix[j * n + i] = distance;
-  }
+  distances_from(columns, n, d, i, j, matrix);
 }
 
 // The back-elimination with the row held in registers, for widths up to 4 * Groups columns: every

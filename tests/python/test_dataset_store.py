@@ -1,8 +1,10 @@
 """Chunked data sets: a .zarr store equals the .npz, shard by shard, resumed, on a Dask cluster,
 damaged; progress on a log; writes that fail."""
 
+import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -11,7 +13,7 @@ import textwrap
 import numpy as np
 import pytest
 
-pytest.importorskip("zarr", reason="the zarr extra is not installed")
+zarr = pytest.importorskip("zarr", reason="the zarr extra is not installed")
 
 from test_dataset_cli import ENV, SMALL, frameworks, run  # noqa: E402
 
@@ -124,8 +126,6 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         metadata(path, lambda document: change(document["attributes"]["trussel_dataset"]))
 
     def metadata(path, change):
-        import json
-
         meta = path / "zarr.json"
         document = json.loads(meta.read_text())
         change(document)
@@ -148,8 +148,8 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         (lambda p: attributes(p, lambda a: a.update(format_version=3)), "newer than this"),
         (lambda p: attributes(p, lambda a: a.pop("format_version")), "no format version"),
         (lambda p: attributes(p, lambda a: a.update(graphs=6)), "frameworks and shards do not"),
-        (lambda p: __import__("shutil").rmtree(p / "positions"), "positions is missing"),
-        (lambda p: __import__("shutil").rmtree(p / "shard_done" / "c"), "incomplete: 3 of 3"),
+        (lambda p: shutil.rmtree(p / "positions"), "positions is missing"),
+        (lambda p: shutil.rmtree(p / "shard_done" / "c"), "incomplete: 3 of 3"),
         (truncate_a_chunk, "damaged data set"),
         (flip_a_byte, "damaged data set: ValueError: Stored and computed checksum"),
         (lambda p: os.remove(p / "rank" / "c" / "1"), "chunk rank/c/1 is missing"),
@@ -170,13 +170,13 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
     ]
     for damage, message in damages:
         path = tmp_path / "bad.zarr"
-        __import__("shutil").copytree(good, path)
+        shutil.copytree(good, path)
         damage(path)
         assert trussel_dataset.main(["info", str(path)]) == 1
         assert re.search(
             f"cannot read {re.escape(str(path))}: .*{message}", capsys.readouterr().err
         )
-        __import__("shutil").rmtree(path)
+        shutil.rmtree(path)
     # A directory that is not a store is never replaced.
     (tmp_path / "mine.zarr").mkdir()
     (tmp_path / "mine.zarr" / "notes.txt").write_text("keep")
@@ -274,5 +274,5 @@ def test_a_signal_keeps_the_finished_shards(tmp_path, signum, code):
             raise
     assert process.returncode == code, stderr
     assert "finished shards are kept in" in stderr and not out.exists()
-    done = __import__("zarr").open_group(chunked.partial_path(out), mode="r")["shard_done"]
+    done = zarr.open_group(chunked.partial_path(out), mode="r")["shard_done"]
     assert done[:].tolist() == [True, False, False]
