@@ -9,6 +9,8 @@
 
 #include "common/errors.hpp"
 #include "common/interrupt.hpp"
+#include "graph/elimination_order.hpp"
+#include "graph/generic_rigidity.hpp"
 #include "graph/sparse_rank.hpp"
 #include "rigidity/rigidity_row.hpp"
 #include "simulation/simulation.hpp"
@@ -16,12 +18,11 @@
 namespace trussel {
 namespace {
 
-// The number of pseudo-random combinations of self-stresses that decide redundancy.
+// The number of pseudo-random vectors whose projections onto the self-stresses decide redundancy.
 constexpr std::size_t kStressCombinations = 2;
-// Passes of iterative refinement of the stress coefficients.
-constexpr int kRefinementPasses = 2;
-// Forces below this fraction of the largest force are rounding noise of the solves.
-constexpr double kRoundingFactor = 1e4 * 0x1.0p-52;
+// A bar is redundant when a projection exceeds this (the vectors' entries lie in [1, 2) in
+// magnitude; on coloops the projections stay near 1e-15).
+constexpr double kStressThreshold = 1e-10;
 
 // A fixed pseudo-random weight in [1, 2) for edge `position` of combination `round` (SplitMix64),
 // so the result depends on nothing but the input.
@@ -48,6 +49,133 @@ std::size_t edge_row(const FloatMatrix& coords, const Edge& edge, std::uint32_t*
     values[count++] = -delta;
   }
   return count;
+}
+
+// The ridge of the least-squares solves, relative to the largest squared row length.
+constexpr double kRidge = 1e-12;
+// Iterations of the ridge regression, at most, and the relative change that ends them.
+constexpr int kRidgeIterations = 60;
+constexpr double kRidgeConverged = 1e-15;
+
+// For each bar, the largest magnitude, over kStressCombinations fixed pseudo-random vectors b,
+// of the bar's entry of the projection of b onto the self-stresses (the vectors w with wᵀR = 0,
+// R the rigidity matrix). The projection is the least-squares residual b - R x, computed by
+// iterated ridge regression x += (RᵀR + μI)⁻¹ Rᵀ (b - R x) with a sparse factorisation of the
+// positive definite RᵀR + μI in the static order `priority`: each step shrinks the residual's
+// part along a singular vector of R with singular value σ by μ / (σ² + μ), so it converges to
+// the projection, with an accuracy set by the smallest non-zero σ and not by any choice of basis.
+std::vector<double> stress_projection(const FloatMatrix& coords, const std::vector<Edge>& edges,
+                                      const std::vector<std::uint64_t>& priority) {
+  const std::uint64_t n = coords.rows();
+  const std::uint64_t d = coords.cols();
+  const std::size_t ncols = static_cast<std::size_t>(n * d);
+  const std::size_t count = edges.size();
+
+  // Bars at each node, for assembling the rows of RᵀR.
+  std::vector<std::size_t> start(static_cast<std::size_t>(n) + 1, 0);
+  for (const Edge& edge : edges) {
+    ++start[edge.i + 1];
+    ++start[edge.j + 1];
+  }
+  for (std::size_t v = 0; v < n; ++v) start[v + 1] += start[v];
+  std::vector<std::size_t> incident(start[n]);
+  {
+    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t e = 0; e < count; ++e) {
+      incident[fill[edges[e].i]++] = e;
+      incident[fill[edges[e].j]++] = e;
+    }
+  }
+  auto delta = [&](std::size_t e, std::uint64_t from, std::uint64_t c) {
+    const Edge& edge = edges[e];
+    const std::uint64_t other = edge.i == from ? edge.j : edge.i;
+    return coords.at(from, c) - coords.at(other, c);
+  };
+  double largest_square = 0.0;
+  for (std::size_t e = 0; e < count; ++e) {
+    double square = 0.0;
+    for (std::uint64_t c = 0; c < d; ++c) {
+      const double x = coords.at(edges[e].i, c) - coords.at(edges[e].j, c);
+      square = square + x * x;
+    }
+    largest_square = std::max(largest_square, 2.0 * square);
+  }
+  const double ridge = kRidge * largest_square;
+
+  std::vector<std::uint32_t> order(ncols);
+  for (std::size_t col = 0; col < ncols; ++col) order[col] = static_cast<std::uint32_t>(col);
+  std::sort(order.begin(), order.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return priority[a] < priority[b]; });
+  SparseRankEliminator normal(ncols, 0.0, priority);
+  normal.set_pivot_rule(SparseRankEliminator::PivotRule::kStatic);
+  std::vector<std::uint32_t> cols;
+  std::vector<double> values;
+  for (const std::uint32_t col : order) {
+    const std::uint64_t v = col / d, c = col % d;
+    cols.clear();
+    values.clear();
+    for (std::uint64_t c2 = 0; c2 < d; ++c2) {
+      double sum = c2 == c ? ridge : 0.0;
+      for (std::size_t t = start[v]; t < start[v + 1]; ++t) {
+        sum = sum + delta(incident[t], v, c) * delta(incident[t], v, c2);
+      }
+      cols.push_back(static_cast<std::uint32_t>(v * d + c2));
+      values.push_back(sum);
+    }
+    for (std::size_t t = start[v]; t < start[v + 1]; ++t) {
+      const std::size_t e = incident[t];
+      const std::uint64_t w = edges[e].i == v ? edges[e].j : edges[e].i;
+      for (std::uint64_t c2 = 0; c2 < d; ++c2) {
+        const double product = delta(e, v, c) * delta(e, v, c2);
+        if (product == 0.0) continue;
+        cols.push_back(static_cast<std::uint32_t>(w * d + c2));
+        values.push_back(-product);
+      }
+    }
+    check(normal.add_row(cols.data(), values.data(), cols.size()),
+          "the regularised normal equations must be positive definite");
+  }
+  std::vector<std::uint32_t> pivot_of(ncols);
+  for (std::size_t k = 0; k < ncols; ++k) pivot_of[k] = order[k];
+
+  std::vector<double> result(count, 0.0);
+  std::array<std::uint32_t, 6> row_cols{};
+  std::array<double, 6> row_values{};
+  for (std::size_t round = 0; round < kStressCombinations; ++round) {
+    std::vector<double> b(count), residual(count);
+    for (std::size_t e = 0; e < count; ++e) {
+      const double w = stress_weight(round, e);
+      b[e] = stress_weight(round + kStressCombinations, e) < 1.5 ? -w : w;
+    }
+    residual = b;
+    std::vector<double> x(ncols, 0.0);
+    for (int iteration = 0; iteration < kRidgeIterations; ++iteration) {
+      std::vector<double> gradient(ncols, 0.0);  // Rᵀ residual
+      for (std::size_t e = 0; e < count; ++e) {
+        const std::size_t entries = edge_row(coords, edges[e], row_cols.data(), row_values.data());
+        for (std::size_t t = 0; t < entries; ++t) {
+          gradient[row_cols[t]] = gradient[row_cols[t]] + residual[e] * row_values[t];
+        }
+      }
+      const std::vector<double> step = normal.span_coefficients(std::move(gradient));
+      for (std::size_t k = 0; k < ncols; ++k) x[pivot_of[k]] = x[pivot_of[k]] + step[k];
+      double change = 0.0, size = 0.0;
+      for (std::size_t e = 0; e < count; ++e) {
+        const std::size_t entries = edge_row(coords, edges[e], row_cols.data(), row_values.data());
+        double fitted = 0.0;
+        for (std::size_t t = 0; t < entries; ++t) fitted = fitted + row_values[t] * x[row_cols[t]];
+        const double next = b[e] - fitted;
+        change = std::max(change, std::fabs(next - residual[e]));
+        size = std::max(size, std::fabs(next));
+        residual[e] = next;
+      }
+      poll_interrupt(count + ncols);
+
+      if (!(change > kRidgeConverged * size)) break;
+    }
+    for (std::size_t e = 0; e < count; ++e) result[e] = std::max(result[e], std::fabs(residual[e]));
+  }
+  return result;
 }
 
 }  // namespace
@@ -106,11 +234,21 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
   result.labels.assign(count, 0);
   result.redundant.assign(count, 1);
 
-  SparseRankEliminator eliminator(ncols, tol * coordinate_scale(coords), {});
+  // The rank at these positions never exceeds the generic rank of the same bars, which is
+  // decided exactly first: once the two are equal, a bar that does not raise the generic rank
+  // cannot raise this one, and it is not offered to the elimination at all.
+  const GenericRigidity generic = generic_rigidity(n, edges, d);
+  const std::vector<std::uint64_t> eliminator_priority =
+      column_priority(nested_dissection_order(n, edges), d);
+  SparseRankEliminator eliminator(ncols, tol * coordinate_scale(coords), eliminator_priority);
+  eliminator.set_pivot_rule(SparseRankEliminator::PivotRule::kPriority);
   std::vector<std::uint64_t> basis_edge;  // the edge of each stored row
   std::array<std::uint32_t, 6> cols{};
   std::array<double, 6> values{};
+  std::uint64_t generic_rank = 0;
   for (std::size_t e = 0; e < count; ++e) {
+    generic_rank += generic.labels[e];
+    if (generic.labels[e] == 0 && eliminator.rank() == generic_rank) continue;
     const std::size_t entries = edge_row(coords, edges[e], cols.data(), values.data());
     if (eliminator.add_row(cols.data(), values.data(), entries)) {
       result.labels[e] = 1;
@@ -125,67 +263,15 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
     return result;
   }
 
-  // Every self-stress is a combination of the fundamental circuits of the non-basis edges: a
-  // combination with weights w_f of their rows equals a combination b of the basis rows, and
-  // (w, -b) is a self-stress. A basis edge is redundant when some self-stress is non-zero on it,
-  // which a generic combination shows; two fixed combinations guard against a cancellation.
-  // A force counts when it exceeds tol times the largest force the weights put on a non-basis
-  // edge, plus the rounding the solves can leave behind relative to the largest force of all
-  // (stresses summed over many overlapping circuits reach 1e6 times the weights on lattices of
-  // 30,000 nodes, while legitimate forces elsewhere stay near 1e-2 of them).
-  std::vector<double> bound(kStressCombinations, 0.0);
-  std::vector<std::vector<double>> forces;
-  for (std::size_t round = 0; round < kStressCombinations; ++round) {
-    std::vector<double> target(static_cast<std::size_t>(ncols), 0.0);
-    double weighted = 0.0;
-    for (std::size_t e = 0; e < count; ++e) {
-      if (result.labels[e] == 1) continue;
-      const double w = stress_weight(round, e);
-      const std::size_t entries = edge_row(coords, edges[e], cols.data(), values.data());
-      double row_max = 0.0;
-      for (std::size_t t = 0; t < entries; ++t) {
-        const double product = w * values[t];
-        target[cols[t]] = target[cols[t]] + product;
-        row_max = std::max(row_max, std::fabs(values[t]));
-      }
-      weighted = std::max(weighted, w * row_max);
-    }
-    // The triangular solves lose accuracy along long elimination chains (relative residuals
-    // up to 1e-7 on lattices of 30,000 nodes); each pass of refinement, with the residual
-    // computed from the rows as offered, gains about one to two digits.
-    std::vector<double> b = eliminator.span_coefficients(target);
-    for (int pass = 0; pass < kRefinementPasses; ++pass) {
-      std::vector<double> residual = target;
-      for (std::size_t k = 0; k < b.size(); ++k) {
-        const std::size_t entries =
-            edge_row(coords, edges[basis_edge[k]], cols.data(), values.data());
-        for (std::size_t t = 0; t < entries; ++t) {
-          const double product = b[k] * values[t];
-          residual[cols[t]] = residual[cols[t]] - product;
-        }
-      }
-      const std::vector<double> correction = eliminator.span_coefficients(std::move(residual));
-      for (std::size_t k = 0; k < b.size(); ++k) b[k] = b[k] + correction[k];
-    }
-    std::vector<double> round_forces(result.rank, 0.0);
-    double largest = weighted;
-    for (std::size_t k = 0; k < b.size(); ++k) {
-      const std::size_t entries =
-          edge_row(coords, edges[basis_edge[k]], cols.data(), values.data());
-      double row_max = 0.0;
-      for (std::size_t t = 0; t < entries; ++t) row_max = std::max(row_max, std::fabs(values[t]));
-      round_forces[k] = std::fabs(b[k]) * row_max;
-      largest = std::max(largest, round_forces[k]);
-    }
-    bound[round] = tol * weighted + kRoundingFactor * largest;
-    forces.push_back(std::move(round_forces));
+  const std::vector<double> projection = stress_projection(coords, edges, eliminator_priority);
+  for (std::size_t e = 0; e < count; ++e) {
+    if (result.labels[e] == 1) result.redundant[e] = projection[e] > kStressThreshold ? 1 : 0;
   }
-  for (std::size_t k = 0; k < result.rank; ++k) {
-    bool stressed = false;
-    for (std::size_t round = 0; round < kStressCombinations; ++round) {
-      if (forces[round][k] > bound[round]) stressed = true;
+  // At full generic rank a bar outside every generic circuit is outside every circuit here.
+  if (result.rank == generic.rank) {
+    for (std::size_t e = 0; e < count; ++e) {
+      if (generic.redundant[e] == 0) result.redundant[e] = 0;
     }
-    result.redundant[basis_edge[k]] = stressed ? 1 : 0;
   }
   return result;
 }

@@ -9,9 +9,8 @@
 
 namespace trussel {
 
-/// The default relative tolerance of label_edges(): 1e-8 (times the coordinate scale). Rounding
-/// in the elimination of large, poorly conditioned frameworks (random graphs of a thousand
-/// nodes with long bars) leaves remainders of dependent rows up to about 1e-9 of the scale.
+/// The default relative tolerance of label_edges(): a row raises the rank when its remainder after
+/// elimination keeps an entry above 1e-8 times the largest extent of the coordinates.
 inline constexpr double kLabelEdgesTolerance = 1e-8;
 
 /// What label_edges() computes for one edge list.
@@ -40,16 +39,18 @@ void check_label_edges_values(const FloatMatrix& coords, double tol);
 /// The coordinate scale: the largest extent of the points along any axis (0 for one point).
 double coordinate_scale(const FloatMatrix& coords);
 
-/// Labels the edges of the framework with points `coords` (n x d) in the given order, by sparse
-/// elimination of their rigidity rows (SparseRankEliminator) with the absolute tolerance
-/// tol * coordinate_scale(coords). `redundant` comes from the same factorisation: an edge whose
-/// row is not accepted is redundant, and an accepted edge is redundant when a combination of the
-/// other rows' self-stresses (two fixed pseudo-random combinations of the fundamental circuits,
-/// solved in the accepted rows with two passes of iterative refinement) puts a force on it
-/// above tol times the largest weighted non-basis row, plus the solves' rounding. The edges must be
-/// valid (indices below n, no loops, no repeats; Panic on an index out of range). Touches no Python
-/// object. With `find_redundant` false only the greedy labels are computed (`redundant` stays all
-/// 1).
+/// Labels the edges of the framework with points `coords` (n x d) in the given order. The generic
+/// answer (generic_rigidity) is decided first: the rank at these positions never exceeds the
+/// generic rank of the same bars, so once the two are equal an edge that does not raise the
+/// generic rank is dependent here too and is not offered to the elimination. The others are
+/// reduced in order by sparse elimination (SparseRankEliminator, threshold pivoting towards a
+/// nested-dissection order); an edge is independent when its remainder keeps an entry above
+/// tol times the largest extent of the coordinates. `redundant` does not depend on the order: the
+/// edges on which the projections of fixed pseudo-random vectors onto the self-stresses (least
+/// squares by iterated ridge regression) exceed 1e-10; at the full generic rank it is also limited
+/// to the generically redundant edges. The edges must be valid (indices below n, no loops, no
+/// repeats). Touches no Python object. With `find_redundant` false only the greedy labels are
+/// computed (`redundant` stays all 1).
 EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol,
                           bool find_redundant = true);
 

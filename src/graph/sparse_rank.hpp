@@ -36,6 +36,21 @@ class SparseRankEliminator {
   /// column repeats or is not below ncols.
   bool add_row(const std::uint32_t* cols, const double* values, std::size_t count);
 
+  /// Sets the tolerance of the rows offered from now on (entries at or below it are zero).
+  void set_tolerance(double zero_tol) noexcept {
+    zero_tol_ = zero_tol;
+    drop_tol_ = zero_tol * kDropFactor;
+  }
+
+  /// How a pivot is chosen among the entries of a row's remainder.
+  enum class PivotRule {
+    kSparsest,  // within the threshold, the sparsest column (then the least key)
+    kPriority,  // within the threshold, the least key (a static fill-reducing order)
+    kStatic,    // the non-zero entry of least key, whatever its size: for positive definite
+                // matrices offered row by row in key order, where it is the diagonal
+  };
+  void set_pivot_rule(PivotRule rule) noexcept { rule_ = rule; }
+
   /// The number of stored (accepted) rows.
   std::uint64_t rank() const noexcept { return static_cast<std::uint64_t>(pivot_col_.size()); }
 
@@ -60,6 +75,7 @@ class SparseRankEliminator {
   double zero_tol_;
   double drop_tol_;
   std::vector<std::uint64_t> priority_;
+  PivotRule rule_ = PivotRule::kSparsest;
 
   // Stored rows: pivot column and value, off-pivot entries in rows_start_[k] .. rows_start_[k+1].
   std::vector<std::uint32_t> pivot_col_;

@@ -29,6 +29,7 @@ inline constexpr Signature kPebbleGameSignature{"pebble_game", {"coords", "d"}, 
 inline constexpr Signature kMdsSignature{"mds", {"distance_matrix", "d", "tol"}, 2};
 inline constexpr Signature kLabelEdgesSignature{"label_edges", {"coords", "edges", "d", "tol"}, 3};
 inline constexpr Signature kRigidComponentsSignature{"rigid_components", {"n", "edges"}, 2};
+inline constexpr Signature kGenericRigiditySignature{"generic_rigidity", {"n", "edges", "d"}, 3};
 inline constexpr Signature kDrawFrameworkSignature{"draw_framework", {"n_nodes", "d", "seed"}, 3};
 
 /// Binds the positional tuple and keyword dict (may be NULL) to `slots` (borrowed references,

@@ -9,6 +9,7 @@
 #include "batch/training_batch.hpp"
 #include "embedding/mds.hpp"
 #include "graph/edge_list.hpp"
+#include "graph/generic_rigidity.hpp"
 #include "graph/label_edges.hpp"
 #include "graph/rigid_components.hpp"
 #include "pebble/pebble_game.hpp"
@@ -263,6 +264,35 @@ PyObject* py_rigid_components(PyObject* /*module*/, PyObject* args, PyObject* kw
     set_item(dict.get(), "rank", new_int(result.rank));
     set_item(dict.get(), "dof", new_wide_int(dof));
     set_item(dict.get(), "is_rigid", PyRef::borrow(is_rigid ? Py_True : Py_False));
+    return dict;
+  });
+}
+
+PyObject* py_generic_rigidity(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[3];
+    bind_arguments(kGenericRigiditySignature, args, kwargs, slot);
+    const std::uint64_t n = to_count(slot[0], "n");
+    EdgeList edges = to_edge_list(slot[1], "edges");
+    const std::uint64_t d = to_count(slot[2], "d");
+
+    if (d != 2 && d != 3) throw ValueError("d must be 2 or 3");
+    check_edge_list(n, edges);  // ValueError
+    GenericRigidity result;
+    {
+      InterruptibleRelease unlocked;
+      result = generic_rigidity(n, edges.edges, d);  // Panic "capacity overflow"
+    }
+    const std::uint64_t rank = result.rank, bound = result.max_rank;
+    PyRef dict = check_new(PyDict_New());
+    set_item(dict.get(), "labels", new_uint8_array(std::move(result.labels)));
+    set_item(dict.get(), "redundant", new_uint8_array(std::move(result.redundant)));
+    set_item(dict.get(), "rank", new_int(rank));
+    set_item(dict.get(), "max_rank", new_int(bound));
+    set_item(dict.get(), "is_rigid", PyRef::borrow(rank == bound ? Py_True : Py_False));
+    set_item(dict.get(), "dof", new_int(bound - rank));
+    set_item(dict.get(), "n_nodes", new_int(n));
+    set_item(dict.get(), "d", new_int(d));
     return dict;
   });
 }

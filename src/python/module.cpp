@@ -52,6 +52,8 @@ PyMethodDef function_table[] = {
     {"draw_framework", as_method<py_draw_framework>(), METH_VARARGS | METH_KEYWORDS,
      kDrawFrameworkDoc},
     {"mds", as_method<py_mds>(), METH_VARARGS | METH_KEYWORDS, kMdsDoc},
+    {"generic_rigidity", as_method<py_generic_rigidity>(), METH_VARARGS | METH_KEYWORDS,
+     kGenericRigidityDoc},
 };
 
 // The module's __getattr__, asked for names the module does not hold: PanicException is

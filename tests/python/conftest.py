@@ -22,6 +22,7 @@ FUNCTIONS = {
     "rigid_components": (4, [[0, 1], [1, 2]]),
     "draw_framework": (4, 2, 0),
     "mds": (np.ones((4, 4)), 2, None),
+    "generic_rigidity": (4, [[0, 1], [1, 2]], 2),
 }
 
 
