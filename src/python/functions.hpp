@@ -15,5 +15,6 @@ PyObject* py_mds(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_label_edges(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_rigid_components(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_draw_framework(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_rigidity_sweep(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 
 }  // namespace trussel::py

@@ -52,6 +52,8 @@ PyMethodDef function_table[] = {
     {"draw_framework", as_method<py_draw_framework>(), METH_VARARGS | METH_KEYWORDS,
      kDrawFrameworkDoc},
     {"mds", as_method<py_mds>(), METH_VARARGS | METH_KEYWORDS, kMdsDoc},
+    {"rigidity_sweep", as_method<py_rigidity_sweep>(), METH_VARARGS | METH_KEYWORDS,
+     kRigiditySweepDoc},
 };
 
 // The module's __getattr__, asked for names the module does not hold: PanicException is
