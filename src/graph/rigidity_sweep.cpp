@@ -11,46 +11,35 @@
 namespace trussel {
 namespace {
 
-// The sweep over m nodes and `count` bars, with node, bar, cluster and star indices of type
-// Index (32 bits whenever they fit, which halves the memory of the large arrays).
+// The sweep over m nodes and `count` bars, with node, cluster, membership and star indices of
+// type Index (32 bits whenever they fit, which halves the memory of the large arrays).
 //
 // Clusters are the rigid components of the bars so far: they partition the bars, two share at
 // most one node, and each is held in the pebble game as a star on its two anchors (the bar
 // between them and a bar from every other node to each), which spans the same motions as its
 // bars. Every node keeps the list of clusters holding it (memberships); every cluster the list
-// of its nodes and of its star bars.
+// of its nodes and of its star bars. What one step reads of a node, a cluster or a membership
+// sits together in one record, since the steps jump about the arrays at random.
 template <class Index>
 class Sweep {
  public:
   static constexpr Index kNone = std::numeric_limits<Index>::max();
 
-  Sweep(std::uint64_t m, std::size_t count)
-      : to_(static_cast<std::size_t>(2 * m), kNone),
-        bar_(static_cast<std::size_t>(2 * m), kNone),
-        marks_(static_cast<std::size_t>(m), 0),
-        via_(static_cast<std::size_t>(m), 0),
-        first_entry_(static_cast<std::size_t>(m), kNone),
-        node_mark_(static_cast<std::size_t>(m), 0) {
+  Sweep(std::uint64_t m, std::size_t count) : nodes_(static_cast<std::size_t>(m)) {
     // At most one cluster per independent bar, 2m - 3 of them at most; the reservations are
     // touched only as they are used.
     const std::size_t clusters = std::min<std::size_t>(count, static_cast<std::size_t>(2 * m));
-    for (std::vector<Index>* v : {&parent_, &bars_, &size_, &anchor_a_, &anchor_b_, &head_,
-                                  &tail_, &star_head_, &cluster_mark_, &star_i_, &star_j_,
-                                  &star_next_}) {
-      v->reserve(clusters);
-    }
-    for (std::vector<Index>* v : {&entry_node_, &entry_cluster_, &entry_next_node_,
-                                  &entry_next_member_}) {
-      v->reserve(2 * clusters);
-    }
+    clusters_.reserve(clusters);
+    stars_.reserve(clusters);
+    entries_.reserve(2 * clusters);
   }
 
   // Adds bar (u, v); returns its cluster, and whether the bar is independent.
   Index add(Index u, Index v, bool& independent) {
     const Index common = common_cluster(u, v);
     if (common != kNone) {
-      ++bars_[common];
-      largest_bars_ = std::max<std::uint64_t>(largest_bars_, bars_[common]);
+      const std::uint64_t bars = ++clusters_[common].bars;
+      largest_bars_ = std::max(largest_bars_, bars);
       independent = false;
       return common;
     }
@@ -66,8 +55,7 @@ class Sweep {
       check(search(v), "no pebble for an independent bar");
     }
     const Index cluster = make_cluster(u, v);
-    const Index star = new_star(u, v, cluster);
-    place(v, u, star);
+    place(v, u, new_star(u, v, cluster));
     ++n_clusters_;
     largest_bars_ = std::max<std::uint64_t>(largest_bars_, 1);
     largest_nodes_ = std::max<std::uint64_t>(largest_nodes_, 2);
@@ -81,101 +69,113 @@ class Sweep {
   std::uint64_t largest_bars() const { return largest_bars_; }
   std::uint64_t largest_nodes() const { return largest_nodes_; }
   std::uint64_t n_clusters() const { return n_clusters_; }
-  std::uint64_t work() const { return reached_.size() + 1; }
+  std::uint64_t work() const { return reached_.size() + queue_.size() + 1; }
 
   // The cluster that cluster c was merged into, following merges to the end.
   Index root(Index c) {
-    while (parent_[c] != c) {
-      parent_[c] = parent_[parent_[c]];
-      c = parent_[c];
+    while (clusters_[c].parent != c) {
+      clusters_[c].parent = clusters_[clusters_[c].parent].parent;
+      c = clusters_[c].parent;
     }
     return c;
   }
-  std::size_t clusters_made() const { return parent_.size(); }
+  std::size_t clusters_made() const { return clusters_.size(); }
 
  private:
+  // A node: its two pebble slots, each empty (a free pebble, kNone) or holding a star bar
+  // directed out of the node; its first membership; and marks.
+  struct Node {
+    Index to[2] = {kNone, kNone};
+    Index bar[2] = {kNone, kNone};
+    Index first = kNone;  // first membership
+    Index mark = 0;       // listed while a merge is found or restarred
+    Index via = 0;        // the slot of the bar a search entered the node by
+    Index visit = 0;      // visited by the search or in the blocked set of that mark
+  };
+  // A cluster, by the index of the bar that made it: merged into `parent` (itself while alive).
+  struct Cluster {
+    Index parent, bars, size, anchor_a, anchor_b;
+    Index head, tail;  // memberships, in order
+    Index stars;       // first star bar
+    Index mark;
+  };
+  // Node `node` is in cluster `cluster`; linked into the lists of both. Recycled ones are
+  // chained through next_node.
+  struct Entry {
+    Index node, cluster, next_node, next_member;
+  };
+  // A star bar between i and j and the next one of its cluster (or of the recycled ones).
+  struct Star {
+    Index i, j, next;
+  };
+
   // --- Memberships ---
 
   Index common_cluster(Index u, Index v) const {
-    for (Index e = first_entry_[u]; e != kNone; e = entry_next_node_[e]) {
-      for (Index f = first_entry_[v]; f != kNone; f = entry_next_node_[f]) {
-        if (entry_cluster_[e] == entry_cluster_[f]) return entry_cluster_[e];
+    for (Index e = nodes_[u].first; e != kNone; e = entries_[e].next_node) {
+      for (Index f = nodes_[v].first; f != kNone; f = entries_[f].next_node) {
+        if (entries_[e].cluster == entries_[f].cluster) return entries_[e].cluster;
       }
     }
     return kNone;
   }
   bool holds(Index c, Index x) const {
-    for (Index e = first_entry_[x]; e != kNone; e = entry_next_node_[e]) {
-      if (entry_cluster_[e] == c) return true;
+    for (Index e = nodes_[x].first; e != kNone; e = entries_[e].next_node) {
+      if (entries_[e].cluster == c) return true;
     }
     return false;
   }
-  // Appends membership e (of node entry_node_[e]) to the node list of cluster c.
+  // Appends membership e to the member list of cluster c.
   void append_member(Index c, Index e) {
-    entry_cluster_[e] = c;
-    entry_next_member_[e] = kNone;
-    if (tail_[c] == kNone) {
-      head_[c] = e;
+    entries_[e].cluster = c;
+    entries_[e].next_member = kNone;
+    Cluster& cluster = clusters_[c];
+    if (cluster.tail == kNone) {
+      cluster.head = e;
     } else {
-      entry_next_member_[tail_[c]] = e;
+      entries_[cluster.tail].next_member = e;
     }
-    tail_[c] = e;
+    cluster.tail = e;
   }
   void enter(Index c, Index x) {
     Index e = free_entry_;
     if (e != kNone) {
-      free_entry_ = entry_next_node_[e];
-      entry_node_[e] = x;
+      free_entry_ = entries_[e].next_node;
+      entries_[e].node = x;
     } else {
-      e = static_cast<Index>(entry_node_.size());
-      entry_node_.push_back(x);
-      entry_cluster_.push_back(c);
-      entry_next_node_.push_back(kNone);
-      entry_next_member_.push_back(kNone);
+      e = static_cast<Index>(entries_.size());
+      entries_.push_back({x, c, kNone, kNone});
     }
-    entry_next_node_[e] = first_entry_[x];
-    first_entry_[x] = e;
+    entries_[e].next_node = nodes_[x].first;
+    nodes_[x].first = e;
     append_member(c, e);
   }
   Index make_cluster(Index u, Index v) {
-    const auto c = static_cast<Index>(parent_.size());
-    check(c < kNone - 1, "capacity overflow");
-    parent_.push_back(c);
-    bars_.push_back(1);
-    size_.push_back(2);
-    anchor_a_.push_back(u);
-    anchor_b_.push_back(v);
-    head_.push_back(kNone);
-    tail_.push_back(kNone);
-    star_head_.push_back(kNone);
-    cluster_mark_.push_back(0);
+    const auto c = static_cast<Index>(clusters_.size());
+    clusters_.push_back({c, 1, 2, u, v, kNone, kNone, kNone, 0});
     enter(c, u);
     enter(c, v);
     return c;
   }
   // Moves the nodes of cluster `from` into `into` (which holds at most one of them already).
   void absorb(Index into, Index from) {
-    for (Index e = head_[from]; e != kNone;) {
-      const Index next = entry_next_member_[e];
-      const Index x = entry_node_[e];
+    for (Index e = clusters_[from].head; e != kNone;) {
+      const Index next = entries_[e].next_member;
+      const Index x = entries_[e].node;
       if (holds(into, x)) {
         // Unlink e from the node's list and recycle it.
-        if (first_entry_[x] == e) {
-          first_entry_[x] = entry_next_node_[e];
-        } else {
-          Index p = first_entry_[x];
-          while (entry_next_node_[p] != e) p = entry_next_node_[p];
-          entry_next_node_[p] = entry_next_node_[e];
-        }
-        entry_next_node_[e] = free_entry_;
+        Index* link = &nodes_[x].first;
+        while (*link != e) link = &entries_[*link].next_node;
+        *link = entries_[e].next_node;
+        entries_[e].next_node = free_entry_;
         free_entry_ = e;
       } else {
         append_member(into, e);
       }
       e = next;
     }
-    head_[from] = tail_[from] = kNone;
-    parent_[from] = into;
+    clusters_[from].head = clusters_[from].tail = kNone;
+    clusters_[from].parent = into;
   }
 
   // --- Star bars ---
@@ -183,31 +183,28 @@ class Sweep {
   Index new_star(Index x, Index y, Index c) {
     Index s = free_star_;
     if (s != kNone) {
-      free_star_ = star_next_[s];
-      star_i_[s] = x;
-      star_j_[s] = y;
+      free_star_ = stars_[s].next;
+      stars_[s] = {x, y, kNone};
     } else {
-      s = static_cast<Index>(star_i_.size());
-      star_i_.push_back(x);
-      star_j_.push_back(y);
-      star_next_.push_back(kNone);
+      s = static_cast<Index>(stars_.size());
+      stars_.push_back({x, y, kNone});
     }
-    star_next_[s] = star_head_[c];
-    star_head_[c] = s;
+    stars_[s].next = clusters_[c].stars;
+    clusters_[c].stars = s;
     return s;
   }
   // Takes the star bars of cluster c out of the game; returns how many there were.
   std::uint64_t remove_stars(Index c) {
     std::uint64_t removed = 0;
-    for (Index s = star_head_[c]; s != kNone;) {
-      const Index next = star_next_[s];
-      unplace(star_i_[s], star_j_[s], s);
-      star_next_[s] = free_star_;
+    for (Index s = clusters_[c].stars; s != kNone;) {
+      const Index next = stars_[s].next;
+      unplace(stars_[s].i, stars_[s].j, s);
+      stars_[s].next = free_star_;
       free_star_ = s;
       ++removed;
       s = next;
     }
-    star_head_[c] = kNone;
+    clusters_[c].stars = kNone;
     return removed;
   }
   // Adds the star bar x-y to cluster c and places it, freeing a pebble on x or y if needed: the
@@ -233,54 +230,59 @@ class Sweep {
   // its pins need no test, and a cluster is listed only when one at least as large joins.
   void find_merge(Index u, Index v, Index b) {
     ++epoch_;
-    check(epoch_ < kNone / 2 - 1, "capacity overflow");
-    const Index joined = static_cast<Index>(2 * epoch_), refused = joined + 1;
+    const auto joined = static_cast<Index>(2 * epoch_), refused = static_cast<Index>(joined + 1);
     clear_blocked();
     merged_.assign({b});
     queue_.clear();
-    cluster_mark_[b] = joined;
+    clusters_[b].mark = joined;
     Index big = kNone;
     auto list = [&](Index x) {
-      if (node_mark_[x] == joined) return;
-      node_mark_[x] = joined;
-      block(x);
+      Node& node = nodes_[x];
+      if (node.mark == joined) return;
+      node.mark = joined;
+      node.visit = block_;
       queue_.push_back(x);
     };
     auto list_cluster = [&](Index c) {
-      for (Index e = head_[c]; e != kNone; e = entry_next_member_[e]) list(entry_node_[e]);
+      for (Index e = clusters_[c].head; e != kNone; e = entries_[e].next_member) {
+        list(entries_[e].node);
+      }
     };
     auto join = [&](Index c) {
-      cluster_mark_[c] = joined;
+      clusters_[c].mark = joined;
       merged_.push_back(c);
-      if (big == kNone || size_[c] > size_[big]) {
+      if (big == kNone || clusters_[c].size > clusters_[big].size) {
         if (big != kNone) list_cluster(big);
         big = c;
       } else {
         list_cluster(c);
       }
     };
+    // Whether node y is known to join: every joining cluster but the largest is listed.
     auto known = [&](Index y) {
-      if (node_mark_[y] == joined) return true;
-      for (Index e = first_entry_[y]; e != kNone; e = entry_next_node_[e]) {
-        if (cluster_mark_[entry_cluster_[e]] == joined) return true;
-      }
-      return false;
+      return nodes_[y].mark == joined || (big != kNone && holds(big, y));
     };
     list(u);
     list(v);
     for (std::size_t at = 0; at < queue_.size(); ++at) {
       const Index z = queue_[at];
-      for (Index e = first_entry_[z]; e != kNone; e = entry_next_node_[e]) {
-        const Index c = entry_cluster_[e];
-        if (cluster_mark_[c] == joined || cluster_mark_[c] == refused) continue;
-        const Index y = anchor_a_[c] != z ? anchor_a_[c] : anchor_b_[c];
+      for (Index e = nodes_[z].first; e != kNone; e = entries_[e].next_node) {
+        const Index c = entries_[e].cluster;
+        Cluster& cluster = clusters_[c];
+        if (cluster.mark == joined || cluster.mark == refused) continue;
+        const Index y = cluster.anchor_a != z ? cluster.anchor_a : cluster.anchor_b;
+        // A free pebble on y (never on u or v, which are listed) keeps the cluster out at once.
+        if (nodes_[y].mark != joined && free_pebbles(y) > 0) {
+          cluster.mark = refused;
+          continue;
+        }
         if (known(y)) {
           join(c);
           continue;
         }
         clear_visited();
         if (search(y)) {
-          cluster_mark_[c] = refused;
+          clusters_[c].mark = refused;
           continue;
         }
         // Nothing the search entered reaches a free pebble: all of it joins.
@@ -295,11 +297,11 @@ class Sweep {
   void merge() {
     Index base = merged_[0];
     for (Index c : merged_) {
-      if (size_[c] > size_[base]) base = c;
+      if (clusters_[c].size > clusters_[base].size) base = c;
     }
     std::uint64_t removed = 0, bars = 0;
     for (Index c : merged_) {
-      bars += bars_[c];
+      bars += clusters_[c].bars;
       if (c != base) removed += remove_stars(c);
     }
     ++epoch_;
@@ -307,14 +309,14 @@ class Sweep {
     rest_.clear();
     for (Index c : merged_) {
       if (c == base) continue;
-      for (Index e = head_[c]; e != kNone; e = entry_next_member_[e]) {
-        const Index x = entry_node_[e];
-        if (node_mark_[x] == rest_mark || holds(base, x)) continue;
-        node_mark_[x] = rest_mark;
+      for (Index e = clusters_[c].head; e != kNone; e = entries_[e].next_member) {
+        const Index x = entries_[e].node;
+        if (nodes_[x].mark == rest_mark || holds(base, x)) continue;
+        nodes_[x].mark = rest_mark;
         rest_.push_back(x);
       }
     }
-    const Index a = anchor_a_[base], b = anchor_b_[base];
+    const Index a = clusters_[base].anchor_a, b = clusters_[base].anchor_b;
     for (Index x : rest_) {
       add_star(base, x, a);
       add_star(base, x, b);
@@ -323,75 +325,88 @@ class Sweep {
     for (Index c : merged_) {
       if (c != base) absorb(base, c);
     }
-    bars_[base] = static_cast<Index>(bars);
-    size_[base] = static_cast<Index>(size_[base] + rest_.size());
+    Cluster& merged = clusters_[base];
+    merged.bars = static_cast<Index>(bars);
+    merged.size = static_cast<Index>(merged.size + rest_.size());
     n_clusters_ -= merged_.size() - 1;
-    largest_bars_ = std::max<std::uint64_t>(largest_bars_, bars);
-    largest_nodes_ = std::max<std::uint64_t>(largest_nodes_, size_[base]);
+    largest_bars_ = std::max(largest_bars_, bars);
+    largest_nodes_ = std::max<std::uint64_t>(largest_nodes_, merged.size);
   }
 
-  // --- The pebble game: every node has two slots, each empty (a free pebble) or holding a bar
-  // directed out of the node (covered by one of its pebbles). ---
+  // --- The pebble game ---
 
   int free_pebbles(Index x) const {
-    return static_cast<int>(to_[2 * static_cast<std::size_t>(x)] == kNone) +
-           static_cast<int>(to_[2 * static_cast<std::size_t>(x) + 1] == kNone);
+    return static_cast<int>(nodes_[x].to[0] == kNone) + static_cast<int>(nodes_[x].to[1] == kNone);
   }
   void hide(Index a, Index b) {
     hidden_a_ = a;
     hidden_b_ = b;
   }
   bool is_hidden(Index x) const { return x == hidden_a_ || x == hidden_b_; }
+  // Puts star bar s, directed x to y, in a free slot of x.
   void place(Index x, Index y, Index s) {
-    const std::size_t slot = to_[2 * std::size_t{x}] == kNone ? 2 * std::size_t{x}
-                                                              : 2 * std::size_t{x} + 1;
-    to_[slot] = y;
-    bar_[slot] = s;
+    Node& node = nodes_[x];
+    const int slot = node.to[0] == kNone ? 0 : 1;
+    node.to[slot] = y;
+    node.bar[slot] = s;
   }
   void unplace(Index x, Index y, Index s) {
     for (const Index owner : {x, y}) {
-      for (std::size_t slot = 2 * std::size_t{owner}; slot < 2 * std::size_t{owner} + 2; ++slot) {
-        if (bar_[slot] == s) {
-          to_[slot] = bar_[slot] = kNone;
+      Node& node = nodes_[owner];
+      for (int slot = 0; slot < 2; ++slot) {
+        if (node.bar[slot] == s) {
+          node.to[slot] = node.bar[slot] = kNone;
           return;
         }
       }
     }
     panic("a bar missing from the pebble game");
   }
-  // One mark per node: visited by the current search, or blocked (treated as visited by every
-  // search until the blocked set is cleared), never both.
+  // Fresh marks for a visited set or a blocked set; when they run out, every node is unmarked
+  // and they start again.
+  Index next_mark() {
+    if (last_mark_ >= kNone - 2) {
+      for (Node& node : nodes_) node.visit = 0;
+      last_mark_ = 0;
+      visit_ = ++last_mark_;
+      block_ = ++last_mark_;
+    }
+    return ++last_mark_;
+  }
   void clear_visited() {
-    visit_ = ++last_mark_;
+    visit_ = next_mark();
     reached_.clear();
   }
-  void clear_blocked() { block_ = ++last_mark_; }
-  void block(Index x) { marks_[x] = block_; }
-  bool visited(Index x) const { return marks_[x] == visit_ || marks_[x] == block_; }
-  void visit(Index x) {
-    marks_[x] = visit_;
-    reached_.push_back(x);
-  }
+  void clear_blocked() { block_ = next_mark(); }
+  // Visited by the current search, or blocked (treated as visited by every search until the
+  // blocked set is cleared).
+  bool visited(Index x) const { return nodes_[x].visit == visit_ || nodes_[x].visit == block_; }
   // Breadth-first search along out-bars from `root` for an unhidden node with a free pebble,
   // entering no visited node; on success reverses the path so the pebble is freed at `root`.
   // On failure every node entered stays visited and is listed in reached_.
   bool search(Index root) {
     if (visited(root)) return false;
-    visit(root);
+    nodes_[root].visit = visit_;
+    reached_.push_back(root);
     if (!is_hidden(root) && free_pebbles(root) > 0) return true;
     for (std::size_t head = reached_.size() - 1; head < reached_.size(); ++head) {
       const Index x = reached_[head];
-      for (std::size_t s = 2 * std::size_t{x}; s < 2 * std::size_t{x} + 2; ++s) {
-        const Index w = to_[s];
+      for (Index s = 0; s < 2; ++s) {
+        const Index w = nodes_[x].to[s];
         if (w == kNone || visited(w)) continue;
-        visit(w);
-        via_[w] = static_cast<Index>(s);
+        Node& next = nodes_[w];
+        next.visit = visit_;
+        reached_.push_back(w);
+        next.via = static_cast<Index>(2 * head + s);
         if (is_hidden(w) || free_pebbles(w) == 0) continue;
+        // Turn the bars of the path around from the far end: each reversal fills the slot that
+        // the previous one emptied, the first one the free slot of w.
         for (Index y = w; y != root;) {
-          const std::size_t slot = via_[y];
-          const Index bar = bar_[slot];
-          to_[slot] = bar_[slot] = kNone;
-          const auto owner = static_cast<Index>(slot / 2);
+          const Index via = nodes_[y].via;
+          const Index owner = reached_[via / 2];
+          Node& from = nodes_[owner];
+          const Index bar = from.bar[via % 2];
+          from.to[via % 2] = from.bar[via % 2] = kNone;
           place(y, owner, bar);
           y = owner;
         }
@@ -401,28 +416,16 @@ class Sweep {
     return false;
   }
 
-  // Pebble game.
-  std::vector<Index> to_, bar_;
-  std::vector<std::uint64_t> marks_;
-  std::vector<Index> via_;
+  std::vector<Node> nodes_;
   std::vector<Index> reached_;
-  std::uint64_t visit_ = 1, block_ = 2, last_mark_ = 2;
+  Index visit_ = 1, block_ = 2, last_mark_ = 2;
   Index hidden_a_ = kNone, hidden_b_ = kNone;
-  // Memberships: entry e says node entry_node_[e] is in cluster entry_cluster_[e]; it is linked
-  // into the node's list and the cluster's. Recycled entries are chained through next_node.
-  std::vector<Index> first_entry_, entry_node_, entry_cluster_, entry_next_node_,
-      entry_next_member_;
+  std::vector<Entry> entries_;
   Index free_entry_ = kNone;
-  // Clusters, by the index of the bar that made them: merged into parent_ (itself while alive),
-  // bar and node counts, anchors, member list, star list, mark.
-  std::vector<Index> parent_, bars_, size_, anchor_a_, anchor_b_, head_, tail_, star_head_,
-      cluster_mark_;
-  // Star bars: ends and the next bar of the same cluster (or of the recycled ones).
-  std::vector<Index> star_i_, star_j_, star_next_;
+  std::vector<Cluster> clusters_;
+  std::vector<Star> stars_;
   Index free_star_ = kNone;
-  // Marks of nodes listed while a merge is found and restarred.
-  std::vector<Index> node_mark_;
-  std::uint64_t epoch_ = 0;
+  std::uint64_t epoch_ = 0;  // marks of nodes and clusters: 2 epoch and 2 epoch + 1
   std::vector<Index> merged_, queue_, rest_;
   std::uint64_t largest_bars_ = 0, largest_nodes_ = 0, n_clusters_ = 0;
 };
@@ -495,7 +498,7 @@ RigiditySweepResult sweep_rigidity(std::uint64_t n, const std::vector<Edge>& edg
   result.component.assign(count, 0);
   // 32-bit indices while every count they hold (nodes, twice the nodes for slots and
   // memberships, bars) stays well below 2^31.
-  constexpr std::uint64_t kSmall = std::uint64_t{1} << 29;
+  constexpr std::uint64_t kSmall = std::uint64_t{1} << 28;
   if (m < kSmall && count < kSmall) {
     run_sweep<std::uint32_t>(m, bars, result);
   } else {
