@@ -450,6 +450,10 @@ std::uint64_t compact_nodes(std::vector<Edge>& edges) {
   return nodes.size();
 }
 
+// 32-bit indices serve while nodes and bars stay below this: every count they hold (twice the
+// nodes for memberships, marks of 2 (epoch + 1) with two epochs per bar) then fits.
+constexpr std::uint64_t kNarrowLimit = std::uint64_t{1} << 28;
+
 template <class Index>
 void run_sweep(std::uint64_t m, const std::vector<Edge>& edges, RigiditySweepResult& result) {
   const std::size_t count = edges.size();
@@ -457,8 +461,8 @@ void run_sweep(std::uint64_t m, const std::vector<Edge>& edges, RigiditySweepRes
   for (std::size_t k = 0; k < count; ++k) {
     poll_interrupt(sweep.work());
     bool independent = false;
-    const Index cluster = sweep.add(static_cast<Index>(edges[k].i),
-                                    static_cast<Index>(edges[k].j), independent);
+    const Index cluster =
+        sweep.add(static_cast<Index>(edges[k].i), static_cast<Index>(edges[k].j), independent);
     result.independent[k] = independent ? 1 : 0;
     result.rank += independent ? 1 : 0;
     result.component[k] = static_cast<std::int64_t>(cluster);
@@ -478,7 +482,8 @@ void run_sweep(std::uint64_t m, const std::vector<Edge>& edges, RigiditySweepRes
 
 }  // namespace
 
-RigiditySweepResult sweep_rigidity(std::uint64_t n, const std::vector<Edge>& edges) {
+RigiditySweepResult sweep_rigidity_with_width(std::uint64_t n, const std::vector<Edge>& edges,
+                                              bool wide) {
   const std::size_t count = edges.size();
   checked_bytes(count, 2 * sizeof(std::uint64_t) + 4 * sizeof(std::int64_t) + 1);
   // Nodes that no bar touches play no part: when they are many, the others are renumbered.
@@ -496,15 +501,20 @@ RigiditySweepResult sweep_rigidity(std::uint64_t n, const std::vector<Edge>& edg
   result.largest_nodes.assign(count, 0);
   result.n_clusters.assign(count, 0);
   result.component.assign(count, 0);
-  // 32-bit indices while every count they hold (nodes, twice the nodes for slots and
-  // memberships, bars) stays well below 2^31.
-  constexpr std::uint64_t kSmall = std::uint64_t{1} << 28;
-  if (m < kSmall && count < kSmall) {
-    run_sweep<std::uint32_t>(m, bars, result);
-  } else {
+  if (wide) {
     run_sweep<std::uint64_t>(m, bars, result);
+  } else {
+    check(m < kNarrowLimit && count < kNarrowLimit, "capacity overflow");
+    run_sweep<std::uint32_t>(m, bars, result);
   }
   return result;
+}
+
+RigiditySweepResult sweep_rigidity(std::uint64_t n, const std::vector<Edge>& edges) {
+  // The node count that matters is at most 2E + 2 once untouched nodes are dropped.
+  const std::uint64_t m =
+      std::min<std::uint64_t>(n, 2 * static_cast<std::uint64_t>(edges.size()) + 2);
+  return sweep_rigidity_with_width(n, edges, m >= kNarrowLimit || edges.size() >= kNarrowLimit);
 }
 
 }  // namespace trussel

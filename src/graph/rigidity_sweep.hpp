@@ -36,4 +36,9 @@ struct RigiditySweepResult {
 /// represented, and polls for interruption.
 RigiditySweepResult sweep_rigidity(std::uint64_t n, const std::vector<Edge>& edges);
 
+/// sweep_rigidity with 64-bit internal indices when `wide`, 32-bit ones otherwise (which the
+/// sizes must allow), rather than the narrowest the sizes allow; both give the same result.
+RigiditySweepResult sweep_rigidity_with_width(std::uint64_t n, const std::vector<Edge>& edges,
+                                              bool wide);
+
 }  // namespace trussel

@@ -219,7 +219,7 @@ inline constexpr const char kRigiditySweepDoc[] =
     "edges : array-like shape (E, 2), integer \u2014 the bars (i, j), added in this order\n"
     "\n"
     "Returns dict with keys:\n"
-    "  \"independent\"    np.ndarray[u8]   1=independent of the bars before it (as rigid_components)\n"
+    "  \"independent\"    np.ndarray[u8]   1=independent of the bars before it (pebble game)\n"
     "  \"largest_bars\"   np.ndarray[i64]  after each bar: the most bars of one rigid cluster\n"
     "  \"largest_nodes\"  np.ndarray[i64]  after each bar: the most nodes of one rigid cluster\n"
     "                                    (maximised on its own; a lone bar has 2 nodes)\n"

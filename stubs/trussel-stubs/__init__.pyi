@@ -275,7 +275,7 @@ def rigidity_sweep(n: SupportsIndex, edges: npt.ArrayLike) -> RigiditySweepResul
     edges : array-like shape (E, 2), integer — the bars (i, j), added in this order
 
     Returns dict with keys:
-      "independent"    np.ndarray[u8]   1=independent of the bars before it (as rigid_components)
+      "independent"    np.ndarray[u8]   1=independent of the bars before it (pebble game)
       "largest_bars"   np.ndarray[i64]  after each bar: the most bars of one rigid cluster
       "largest_nodes"  np.ndarray[i64]  after each bar: the most nodes of one rigid cluster
                                         (maximised on its own; a lone bar has 2 nodes)
