@@ -1,7 +1,9 @@
 """rigidity_sweep against rigid_components on prefixes of the same bars (edge-list refusals: the
 rows of conftest's REFUSALS)."""
 
+import importlib.util
 import itertools
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -114,3 +116,20 @@ def test_result_types_empty_lists_and_untouched_nodes():
     huge = trussel.rigidity_sweep(2**64 - 1, edges)
     assert huge["largest_nodes"].tolist() == [2, 2, 3] and huge["component"].tolist() == [0] * 3
     assert huge["dof"] == 2 * (2**64 - 1) - 6 and huge["is_rigid"] is False
+
+
+def test_percolation_example_quick_mode(tmp_path, capsys):
+    pytest.importorskip("matplotlib")
+    pytest.importorskip("tqdm")
+    path = Path(__file__).resolve().parents[2] / "examples" / "rigidity_percolation.py"
+    spec = importlib.util.spec_from_file_location("rigidity_percolation", path)
+    example = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(example)
+    curves, clusters = tmp_path / "curves.png", tmp_path / "clusters.png"
+    result = example.main(["--quick", "--out", str(curves), "--clusters", str(clusters)])
+    mean, error = result["estimates"][max(result["estimates"])]
+    assert abs(mean - 0.6602) < 0.03 and 0 < error < 0.01
+    for curve in result["curves"].values():  # from no rigid cluster to all bonds in one
+        assert curve[-1] == pytest.approx(1.0) and curve[0] < 0.5
+    assert curves.stat().st_size > 0 and clusters.stat().st_size > 0
+    assert "estimate at L = 48" in capsys.readouterr().out
