@@ -103,7 +103,7 @@ def draw_clusters(path: str, size: int, p: float, rng: np.random.Generator) -> N
         [plot.INDEPENDENT_COLOR if r == 0 else palette[(r - 1) % len(palette)] for r in rank]
     )
     rigid = counts[component] >= 2
-    figure, ax = plt.subplots(figsize=(7, 6.2))
+    figure, ax = plt.subplots(figsize=(7, 4.4))
     floppy = inside & ~rigid
     ax.add_collection(LineCollection(segments[floppy], colors=plot.BAR_COLOR, linewidths=0.6))
     ax.add_collection(
@@ -119,7 +119,7 @@ def draw_clusters(path: str, size: int, p: float, rng: np.random.Generator) -> N
         fontsize=9,
     )
     figure.tight_layout()
-    figure.savefig(path, dpi=120)
+    figure.savefig(path, dpi=120, bbox_inches="tight")
     plt.close(figure)
 
 
