@@ -69,7 +69,7 @@ class Sweep {
   std::uint64_t largest_bars() const { return largest_bars_; }
   std::uint64_t largest_nodes() const { return largest_nodes_; }
   std::uint64_t n_clusters() const { return n_clusters_; }
-  std::uint64_t work() const { return reached_.size() + queue_.size() + 1; }
+  std::uint64_t work() const { return reached_.size() + 1; }
 
   // The cluster that cluster c was merged into, following merges to the end.
   Index root(Index c) {
@@ -265,6 +265,7 @@ class Sweep {
     list(u);
     list(v);
     for (std::size_t at = 0; at < queue_.size(); ++at) {
+      poll_interrupt(reached_.size() + 1);  // a merge can list most of the nodes
       const Index z = queue_[at];
       for (Index e = nodes_[z].first; e != kNone; e = entries_[e].next_node) {
         const Index c = entries_[e].cluster;
