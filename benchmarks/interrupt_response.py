@@ -1,7 +1,8 @@
 """Sends SIGINT to this process while one long trussel call computes; prints what happened.
 
 Usage: python benchmarks/interrupt_response.py FUNCTION [--fork]
-(simulate, generate_training_batch, reconstruct); tests/python/test_interrupts.py runs it too.
+(simulate, generate_training_batch, reconstruct, rigidity_sweep); tests/python/test_interrupts.py
+runs it too.
 With --fork, the call runs in a child forked from a thread other than the main one.
 Prints one JSON line: {"inside": true, "seconds": t} when the call itself ended with
 KeyboardInterrupt t seconds after the signal, {"inside": false} when the interrupt came before
@@ -23,7 +24,18 @@ ARGUMENTS = {
     "simulate": lambda: (np.random.default_rng(0).random((2500, 2)), 2),
     "generate_training_batch": lambda: (100_000, 200, 3, 0),
     "reconstruct": lambda: (np.random.default_rng(0).random((5000, 5000)), 2),
+    "rigidity_sweep": lambda: lattice_sweep(1000),
 }
+
+
+def lattice_sweep(size):
+    """Arguments of a sweep of the triangular lattice of size x size sites, bonds in random
+    order (3 * 10^6 of them for size 1000: seconds, not minutes, but memory stays modest)."""
+    site = np.arange(size * size).reshape(size, size)
+    shifts = [(1, 0), (0, 1), (1, -1)]
+    bonds = [np.stack([site.ravel(), np.roll(site, s, (0, 1)).ravel()], 1) for s in shifts]
+    edges = np.concatenate(bonds)
+    return size * size, edges[np.random.default_rng(0).permutation(len(edges))]
 
 
 def attempt(name):

@@ -31,6 +31,7 @@ inline constexpr Signature kLabelEdgesSignature{"label_edges", {"coords", "edges
 inline constexpr Signature kRigidComponentsSignature{"rigid_components", {"n", "edges"}, 2};
 inline constexpr Signature kGenericRigiditySignature{"generic_rigidity", {"n", "edges", "d"}, 3};
 inline constexpr Signature kDrawFrameworkSignature{"draw_framework", {"n_nodes", "d", "seed"}, 3};
+inline constexpr Signature kRigiditySweepSignature{"rigidity_sweep", {"n", "edges"}, 2};
 
 /// Binds the positional tuple and keyword dict (may be NULL) to `slots` (borrowed references,
 /// nullptr where a parameter was not given). Raises TypeError with the module's binding messages.

@@ -242,4 +242,35 @@ inline constexpr const char kGenericRigidityDoc[] =
     "  \"n_nodes\"    int\n"
     "  \"d\"          int";
 
+
+inline constexpr const char kRigiditySweepDoc[] =
+    "rigidity_sweep(n, edges)\n"
+    "--\n"
+    "\n"
+    "Rigidity percolation in one pass: the bars are added in the given order to a graph in the\n"
+    "plane (generic positions, the (2,3) pebble game, as rigid_components) and the rigid clusters\n"
+    "are kept up to date after every bar, the game never replayed.\n"
+    "\n"
+    "Parameters\n"
+    "----------\n"
+    "n     : int \u2014 number of nodes\n"
+    "edges : array-like shape (E, 2), integer \u2014 the bars (i, j), added in this order\n"
+    "\n"
+    "Returns dict with keys:\n"
+    "  \"independent\"    np.ndarray[u8]   1=independent of the bars before it (pebble game)\n"
+    "  \"largest_bars\"   np.ndarray[i64]  after each bar: the most bars of one rigid cluster\n"
+    "  \"largest_nodes\"  np.ndarray[i64]  after each bar: the most nodes of one rigid cluster\n"
+    "                                    (maximised on its own; a lone bar has 2 nodes)\n"
+    "  \"n_clusters\"     np.ndarray[i64]  after each bar: the number of rigid clusters\n"
+    "  \"component\"      np.ndarray[i64]  rigid component of each bar after the last one,\n"
+    "                                    numbered as by rigid_components\n"
+    "  \"rank\"           int              number of independent bars\n"
+    "  \"dof\"            int              2n \u2212 3 \u2212 rank (0 for n < 2)\n"
+    "  \"is_rigid\"       bool             dof == 0\n"
+    "\n"
+    "The clusters after bar k are the rigid components of rigid_components(n, edges[:k+1]), each\n"
+    "of at least one bar; cumsum(independent) is the rank after each bar. Memory linear in n + E:\n"
+    "besides the result (33 bytes per bar) and a copy of the bars (16 per bar), about 32 bytes\n"
+    "per node and 80 per independent bar (twice that from 2^28 nodes or bars on).";
+
 }  // namespace trussel::py

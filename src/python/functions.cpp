@@ -12,6 +12,7 @@
 #include "graph/generic_rigidity.hpp"
 #include "graph/label_edges.hpp"
 #include "graph/rigid_components.hpp"
+#include "graph/rigidity_sweep.hpp"
 #include "pebble/pebble_game.hpp"
 #include "python/args.hpp"
 #include "python/exceptions.hpp"
@@ -34,6 +35,14 @@ PyRef new_wide_int(const WideCount& value) {
   PyRef shift = new_int(64);
   PyRef shifted = check_new(PyNumber_Lshift(high.get(), shift.get()));
   return check_new(PyNumber_Or(shifted.get(), low.get()));
+}
+
+// dof = max(0, 2n - 3) - rank, exact for every n.
+WideCount plane_dof(std::uint64_t n, std::uint64_t rank) {
+  WideCount dof = rank_bound(n, 2);
+  if (dof.lo < rank) --dof.hi;
+  dof.lo -= rank;
+  return dof;
 }
 
 // The node list of a simulate() call: row k of the array, its d values read through the strides.
@@ -251,10 +260,7 @@ PyObject* py_rigid_components(PyObject* /*module*/, PyObject* args, PyObject* kw
       InterruptibleRelease unlocked;
       result = find_rigid_components(n, edges.edges);  // Panic
     }
-    // dof = max(0, 2n - 3) - rank, exact for every n.
-    WideCount dof = rank_bound(n, 2);
-    if (dof.lo < result.rank) --dof.hi;
-    dof.lo -= result.rank;
+    const WideCount dof = plane_dof(n, result.rank);
     const bool is_rigid = dof.hi == 0 && dof.lo == 0;
     PyRef dict = check_new(PyDict_New());
     set_item(dict.get(), "independent", new_uint8_array(std::move(result.independent)));
@@ -313,6 +319,35 @@ PyObject* py_draw_framework(PyObject* /*module*/, PyObject* args, PyObject* kwar
       coords = draw_coordinates(rng, n_nodes, d);  // Panic "capacity overflow"
     }
     return new_float64_array(std::move(coords));
+  });
+}
+
+PyObject* py_rigidity_sweep(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[2];
+    bind_arguments(kRigiditySweepSignature, args, kwargs, slot);
+    const std::uint64_t n = to_count(slot[0], "n");
+    EdgeList edges = to_edge_list(slot[1], "edges");
+
+    check_edge_list(n, edges);  // ValueError
+    RigiditySweepResult result;
+    {
+      InterruptibleRelease unlocked;
+      result = sweep_rigidity(n, edges.edges);  // Panic
+    }
+    edges = EdgeList{};  // the bars are no longer needed: free them before the result grows
+    const WideCount dof = plane_dof(n, result.rank);
+    const bool is_rigid = dof.hi == 0 && dof.lo == 0;
+    PyRef dict = check_new(PyDict_New());
+    set_item(dict.get(), "independent", new_uint8_array(std::move(result.independent)));
+    set_item(dict.get(), "largest_bars", new_int64_array(std::move(result.largest_bars)));
+    set_item(dict.get(), "largest_nodes", new_int64_array(std::move(result.largest_nodes)));
+    set_item(dict.get(), "n_clusters", new_int64_array(std::move(result.n_clusters)));
+    set_item(dict.get(), "component", new_int64_array(std::move(result.component)));
+    set_item(dict.get(), "rank", new_int(result.rank));
+    set_item(dict.get(), "dof", new_wide_int(dof));
+    set_item(dict.get(), "is_rigid", PyRef::borrow(is_rigid ? Py_True : Py_False));
+    return dict;
   });
 }
 

@@ -54,6 +54,8 @@ PyMethodDef function_table[] = {
     {"mds", as_method<py_mds>(), METH_VARARGS | METH_KEYWORDS, kMdsDoc},
     {"generic_rigidity", as_method<py_generic_rigidity>(), METH_VARARGS | METH_KEYWORDS,
      kGenericRigidityDoc},
+    {"rigidity_sweep", as_method<py_rigidity_sweep>(), METH_VARARGS | METH_KEYWORDS,
+     kRigiditySweepDoc},
 };
 
 // The module's __getattr__, asked for names the module does not hold: PanicException is

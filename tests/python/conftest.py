@@ -23,6 +23,7 @@ FUNCTIONS = {
     "draw_framework": (4, 2, 0),
     "mds": (np.ones((4, 4)), 2, None),
     "generic_rigidity": (4, [[0, 1], [1, 2]], 2),
+    "rigidity_sweep": (4, [[0, 1], [1, 2]]),
 }
 
 
@@ -189,7 +190,11 @@ EDGE_REFUSALS = [
     (np.int8([[0, 2], [0, 1], [0, 1], [2, 0]]), V, "edges row 2 is (0, 1): the same bar as row 1"),
     (np.int8([[0, 1], [0, -3], [0, 1]]), V, f"edges row 1 is (0, -3): node -3 {RANGE}"),
 ]  # fmt: skip
-REFUSALS += [("rigid_components", (3, e), kind, text) for e, kind, text in EDGE_REFUSALS]
+REFUSALS += [
+    (name, (3, e), kind, text)
+    for name in ["rigid_components", "rigidity_sweep"]
+    for e, kind, text in EDGE_REFUSALS
+]
 REFUSALS += [
     ("label_edges", (np.zeros((3, 2)), e, 2, None), kind, text) for e, kind, text in EDGE_REFUSALS
 ]

@@ -13,7 +13,13 @@ CHILD = Path(__file__).parents[2] / "benchmarks" / "interrupt_response.py"
 
 @pytest.mark.skipif(sys.platform == "win32", reason="POSIX signals")
 @pytest.mark.parametrize(
-    "name, options", [("simulate", []), ("generate_training_batch", []), ("simulate", ["--fork"])]
+    "name, options",
+    [
+        ("simulate", []),
+        ("generate_training_batch", []),
+        ("simulate", ["--fork"]),
+        ("rigidity_sweep", []),
+    ],
 )
 def test_sigint_ends_a_long_call_from_inside(name, options):
     # Uninterrupted, each call computes for minutes; the guard only stops a hung child. With

@@ -18,6 +18,13 @@ RNG = np.random.default_rng(1)
 POINTS = RNG.random((200, 3))
 PAIRS = np.array([(i, j) for i in range(1500) for j in range(i + 1, min(i + 6, 1500))])
 EDGES_1500 = PAIRS[RNG.permutation(len(PAIRS))]  # a band graph, offered in random order
+SITES = np.arange(150 * 150).reshape(150, 150)
+LATTICE = np.concatenate(  # a triangular lattice of 150 x 150 sites, bonds in random order
+    [
+        np.stack([SITES.ravel(), np.roll(SITES, s, (0, 1)).ravel()], 1)
+        for s in [(1, 0), (0, 1), (1, -1)]
+    ]
+)[RNG.permutation(3 * 150 * 150)]
 
 # One row per function: arguments for a call of roughly a tenth of a second, and whether the call
 # releases the interpreter lock. A new function is tested here by adding its row.
@@ -30,6 +37,7 @@ CALLS = {
     "rigid_components": (trussel.rigid_components, (1500, EDGES_1500), True),
     "draw_framework": (trussel.draw_framework, (3 * 10**6, 3, 0), True),
     "mds": (trussel.mds, (distances(RNG.random((1500, 3))), 3), True),
+    "rigidity_sweep": (trussel.rigidity_sweep, (150 * 150, LATTICE), True),
     "gram_from_dist": (trussel.gram_from_dist, (RNG.random((2000, 2000)),), False),
     "max_independent": (trussel.max_independent, (2**40, 3), False),
 }
