@@ -15,7 +15,7 @@ from typing import Any, TextIO
 import numpy as np
 from tqdm import tqdm
 
-from . import families, layout
+from . import families, generation, layout
 
 # One name per kind of bar, everywhere the command prints one.
 NEEDED = "needed (not redundant)"
@@ -77,6 +77,17 @@ def number(low: float, high: float, *, high_open: bool = False):
         return value
 
     return parse
+
+
+def note(args: argparse.Namespace, text: str) -> None:
+    """A message on stderr, unless --quiet."""
+    if not args.quiet:
+        print(text, file=sys.stderr, flush=True)
+
+
+def threads(args: argparse.Namespace) -> int:
+    """--threads, or the usable CPUs."""
+    return args.threads if args.threads is not None else generation.default_threads()
 
 
 def fail(message: str) -> int:

@@ -6,17 +6,12 @@ from __future__ import annotations
 import argparse
 import contextlib
 import errno
-import functools
-import logging
 import os
-import shutil
 import signal
-import sys
 import time
-import warnings
-from collections.abc import Callable, Iterator, Sequence
+from collections.abc import Sequence
 
-from . import families, formats, generation, layout, zarr_store
+from . import cli_write_store, families, formats, generation, layout, zarr_store
 from .cli_common import (
     StopSignals,
     Terminated,
@@ -30,6 +25,7 @@ from .cli_common import (
     ratio,
     seed,
     stop_signals,
+    threads,
 )
 
 EPILOG = """\
@@ -59,8 +55,10 @@ output:
 
 The data set depends only on the family, its parameters, --graphs and --seed, never on
 --chunk-size, --threads, --workers or how often the run was resumed; a store also depends on
---shard-size. The defaults make both targets vary: at 100 nodes in the plane about 16% of the
-geometric and 40% of the lattice frameworks are rigid."""
+--shard-size. The defaults make both targets, per bar and per framework, vary: at 100 nodes in
+the plane about 17% of the geometric and 35% of the lattice frameworks are rigid (in 3-D,
+--degree 12 makes about 28% of the geometric ones rigid, --bond-prob 0.9 13% of the lattice
+ones). `trussel-dataset info FILE` says when a target is the same for every framework."""
 
 SUBCOMMANDS = """
        trussel-dataset info FILE
@@ -194,19 +192,19 @@ def write_main(argv: Sequence[str]) -> int:
     if hasattr(signal, "SIGXFSZ"):  # past a file size limit, a write fails instead of killing us
         with contextlib.suppress(ValueError):  # not the main thread
             signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-    run = _write_store if zarr_store.is_store(args.out) else _write_file
+    run = cli_write_store.write_store if zarr_store.is_store(args.out) else _write_file
     started = time.perf_counter()
     try:
         with stop_signals() as stop:
             data = run(args, parameters, stop)
     except (KeyboardInterrupt, Terminated) as interruption:
         code = 130 if isinstance(interruption, KeyboardInterrupt) else 128 + signal.SIGTERM
-        fail(f"interrupted; {_left_behind(args)}")
+        fail(f"interrupted; {cli_write_store.left_behind(args)}")
         return code
     except MemoryError:
         return fail(f"not enough memory for {args.graphs} frameworks of {nodes} nodes")
     except zarr_store.ResumeMismatch as error:
-        return fail(_mismatch(error, args))
+        return fail(cli_write_store.mismatch(error))
     except (zarr_store.StoreError, ImportError) as error:
         return fail(str(error))
     except OSError as error:
@@ -220,10 +218,6 @@ def write_main(argv: Sequence[str]) -> int:
         f"rigid: {ratio(counts['is_rigid'], counts['graphs'])} of the frameworks"
     )
     return 0
-
-
-def _threads(args: argparse.Namespace) -> int:
-    return args.threads if args.threads is not None else generation.default_threads()
 
 
 def _write_file(
@@ -240,7 +234,7 @@ def _write_file(
             parameters,
             args.graphs,
             chunk_size=args.chunk_size,
-            threads=_threads(args),
+            threads=threads(args),
             advance=advance,
         )
     stop.deferred = False
@@ -252,199 +246,6 @@ def _write_file(
         formats.write(args.out, arrays, advance=bar.update)
         bar.update(bar.total - bar.n)  # the .npy headers made the count a little larger
     return layout.DataSet(arrays)
-
-
-def prepare_store(
-    parameters: families.Parameters,
-    graphs: int,
-    out: str | os.PathLike[str],
-    *,
-    shard_size: int,
-    resume: bool = False,
-) -> tuple[str, list[int]]:
-    """The unfinished store of a run writing `out` (OUT.partial) and the shards it still needs:
-    all of them in a new store, or with `resume` those of an interrupted run's store not yet
-    marked done. Refuses (StoreError) to replace anything at `out` that is not a data set store,
-    and (ResumeMismatch) to resume a store started with other parameters."""
-    zarr_store.check_replaceable(out)
-    partial = zarr_store.partial_path(out)
-    template = generation.generate(parameters, 1)  # the arrays' names, dtypes and shapes
-    if resume and os.path.isdir(partial):
-        return partial, zarr_store.pending_shards(partial, template, graphs, shard_size)
-    if os.path.lexists(partial):
-        zarr_store.check_replaceable(partial)
-        shutil.rmtree(partial)
-    zarr_store.create(partial, template, graphs, shard_size)
-    return partial, list(range(-(-graphs // shard_size)))
-
-
-def _write_store(
-    args: argparse.Namespace, parameters: families.Parameters, stop: StopSignals
-) -> layout.DataSet:
-    """Writes the shards of a .zarr store still to be written, here or on a Dask cluster, then
-    moves the complete store into place and opens it."""
-    shard_size = args.shard_size or generation.default_shard_size(parameters)
-    partial, shards = prepare_store(
-        parameters, args.graphs, args.out, shard_size=shard_size, resume=args.resume
-    )
-    todo = sum(min(shard_size, args.graphs - shard * shard_size) for shard in shards)
-    done = args.graphs - todo
-    if args.resume and done:
-        _note(args, f"resuming {partial}: {done} of {args.graphs} frameworks already written")
-    if args.workers or args.scheduler:
-        try:
-            _write_on_cluster(args, parameters, partial, shards, done, stop)
-        except (OSError, RuntimeError) as error:  # unreachable scheduler, failing workers, …
-            where = f"the Dask scheduler at {args.scheduler}" if args.scheduler else "Dask"
-            raise zarr_store.StoreError(
-                f"{where} failed: {type(error).__name__}: {error}; finished shards are kept in "
-                f"{partial}: run the same command with --resume to go on"
-            ) from error
-    else:
-        with (
-            progress_bar(
-                args.graphs, "generated", quiet=args.quiet, unit="fw", initial=done
-            ) as made,
-            progress_bar(
-                args.graphs, "written  ", quiet=args.quiet, unit="fw", initial=done
-            ) as put,
-        ):
-
-            def poll(generated: int, written: int) -> None:
-                made.update(done + generated - made.n)
-                put.update(done + written - put.n)
-                stop.stop_if_received()
-
-            def write(shard: int, advance: Callable[[int], None]) -> int:
-                make = functools.partial(
-                    generation.shard_arrays, parameters, chunk_size=args.chunk_size, advance=advance
-                )
-                return zarr_store.write_shard(partial, shard, make)
-
-            generation.write_shards(
-                write, shards, threads=_threads(args), poll=poll, stop=stop.event
-            )
-    stop.deferred = False
-    stop.stop_if_received()
-    zarr_store.finish(partial, args.out)
-    return formats.open_dataset(args.out)
-
-
-def shard_task(parameters: families.Parameters, partial: str) -> Callable[[int], int]:
-    """The task that writes one shard on a cluster worker: module functions and parameters
-    only, so that it is sent by reference."""
-    make = functools.partial(generation.shard_arrays, parameters)
-    return functools.partial(zarr_store.write_shard, os.path.abspath(partial), make=make)
-
-
-def _write_on_cluster(
-    args: argparse.Namespace,
-    parameters: families.Parameters,
-    partial: str,
-    shards: list[int],
-    done: int,
-    stop: StopSignals,
-) -> None:
-    from . import cluster
-
-    with _ignoring_interrupts():
-        connection = cluster.connect(scheduler=args.scheduler, workers=args.workers)
-        client = connection.__enter__()  # worker processes started here ignore Ctrl-C
-    try:
-        link = getattr(client, "dashboard_link", None)
-        if args.scheduler and link:
-            _note(args, f"cluster dashboard: {link}")
-        with progress_bar(
-            args.graphs, "written on the cluster", quiet=args.quiet, unit="fw", initial=done
-        ) as bar:
-
-            def poll_cluster(written: int) -> None:
-                bar.update(done + written - bar.n)
-                stop.stop_if_received()
-
-            cluster.write_shards(client, shard_task(parameters, partial), shards, poll=poll_cluster)
-    except BaseException:
-        with _quiet():
-            connection.__exit__(*sys.exc_info())
-        raise
-    connection.__exit__(None, None, None)
-
-
-@contextlib.contextmanager
-def _ignoring_interrupts() -> Iterator[None]:
-    """SIGINT ignored while worker processes start, so that they inherit that: Ctrl-C at the
-    terminal then stops the run here, and the workers are stopped by their cluster instead
-    of each printing its own traceback. A Ctrl-C meanwhile is kept for the run to see."""
-    try:
-        previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
-    except ValueError:  # not the main thread
-        yield
-        return
-    try:
-        yield
-    finally:
-        signal.signal(signal.SIGINT, previous)
-
-
-@contextlib.contextmanager
-def _quiet() -> Iterator[None]:
-    """Dask's loggers and warnings silenced while a cluster shuts down early: lost tasks and
-    cancelled work are what stopping means, not news for the user."""
-    loggers = [logging.getLogger(name) for name in ("distributed", "tornado", "asyncio")]
-    levels = [logger.level for logger in loggers]
-    for logger in loggers:
-        logger.setLevel(logging.CRITICAL + 1)
-    try:
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore")
-            yield
-    finally:
-        for logger, level in zip(loggers, levels):
-            logger.setLevel(level)
-
-
-def _note(args: argparse.Namespace, text: str) -> None:
-    if not args.quiet:
-        print(text, file=sys.stderr, flush=True)
-
-
-def _left_behind(args: argparse.Namespace) -> str:
-    """What an interrupted run leaves: nothing for a file, finished shards for a store."""
-    if not zarr_store.is_store(args.out):
-        return "no file written"
-    partial = zarr_store.partial_path(args.out)
-    if not os.path.isdir(partial):
-        return "no store written"
-    return f"finished shards are kept in {partial}: run the same command with --resume to go on"
-
-
-# The option that sets each stored value a resumed run must match.
-_OPTIONS = {
-    "graphs": "--graphs",
-    "shard_size": "--shard-size",
-    "family": "--family",
-    "nodes": "--nodes",
-    "dim": "--dim",
-    "seed": "--seed",
-    "degree": "--degree",
-    "bond_prob": "--bond-prob",
-    "jitter": "--jitter",
-}
-
-
-def _mismatch(error: zarr_store.ResumeMismatch, args: argparse.Namespace) -> str:
-    """A refused --resume: the value of the option the unfinished store needs."""
-    where = f"{error.path}: cannot resume: it was started with"
-    if error.what in _OPTIONS:
-        option = _OPTIONS[error.what]
-        return (
-            f"{where} {option} {error.stored} (this run has {option} {error.asked}): run "
-            f"the same command with {option} {error.stored}, or without --resume to start anew"
-        )
-    if error.what == "distances":
-        needed = "--distances" if error.stored else "no --distances"
-        return f"{where} {needed}: resume with that, or run without --resume to start anew"
-    return f"{where} other parameters ({error}); run without --resume to start anew"
 
 
 def _reason(error: OSError) -> str:

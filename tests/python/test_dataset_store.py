@@ -282,3 +282,30 @@ def test_a_signal_keeps_the_finished_shards(tmp_path, signum, code):
     assert "finished shards are kept in" in stderr and not out.exists()
     done = zarr.open_group(zarr_store.partial_path(out), mode="r")["shard_done"]
     assert done[:].tolist() == [True, False, False]
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="POSIX process groups")
+def test_ctrl_c_of_a_run_on_local_workers_prints_one_line(tmp_path):
+    pytest.importorskip("distributed", reason="the dask extra is not installed")
+    out = tmp_path / "set.zarr"
+    options = SMALL["lattice"] + " --family lattice --graphs 4000 --shard-size 2 --workers 2"
+    command = [sys.executable, "-m", "trussel_dataset", *options.split(), "--out", str(out)]
+    # In a process group of its own, which a terminal's Ctrl-C reaches whole: the workers too.
+    with subprocess.Popen(
+        command, env=ENV, text=True, stderr=subprocess.PIPE, start_new_session=True
+    ) as process:
+        try:
+            first = process.stderr.readline()  # the progress line: the workers are running
+            os.killpg(process.pid, signal.SIGINT)
+            _, stderr = process.communicate(timeout=120)
+        except BaseException:
+            os.killpg(process.pid, signal.SIGKILL)
+            raise
+    assert first.startswith("written on the cluster:"), first + stderr
+    assert process.returncode == 130, stderr
+    lines = stderr.splitlines()  # the progress bar's last line, then why the run stopped
+    assert len(lines) <= 2 and all(line.startswith("written on the cluster") for line in lines[:-1])
+    assert lines[-1] == (
+        f"trussel-dataset: interrupted; finished shards are kept in {out}.partial: run the same "
+        "command with --resume to go on"
+    )
