@@ -22,14 +22,18 @@ RECIPES = {
 }
 
 
-def constant(name: str, count: int, total: int, family: str) -> str | None:
-    """A note when a per-framework target (`count` of `total` true) is the same everywhere."""
-    if total == 0 or 0 < count < total:
+def constant(counts: dict[str, int], total: int, family: str) -> str | None:
+    """A note when per-framework targets (name: how many of `total` are true) are the same for
+    every framework, with how to make them vary."""
+    same = {name: count == total for name, count in counts.items() if count in (0, total)}
+    if total == 0 or not same:
         return None
-    value = count == total
+    value = same[next(iter(same))]
+    names = " and ".join(name for name in same if same[name] == value)
+    verb = "is" if " and " not in names else "are"
     recipe = RECIPES.get((family, value))
     hint = f"; for a varied one write the data set with {recipe}" if recipe else ""
-    return f"note: {name} is {value} for every framework: a constant target{hint}"
+    return f"note: {names} {verb} {value} for every framework: a constant target{hint}"
 
 
 def statistics(data: layout.DataSet) -> list[str]:
@@ -60,7 +64,7 @@ def statistics(data: layout.DataSet) -> list[str]:
     bars = sums["bars"]
     lines = [
         f"{graphs} frameworks of the {data.family} family ({described})",
-        f"bars: {bars}: {bar_shares(bars, sums['redundant'], sums['labels'])}",
+        f"bars: {bars}, of which {bar_shares(bars, sums['redundant'], sums['labels'])}",
         f"distinct label vectors: {len(vectors)} of {graphs} ({len(vectors) / max(graphs, 1):.1%})",
         f"rigid: {ratio(sums['is_rigid'], graphs)} of the frameworks",
     ]
@@ -70,9 +74,10 @@ def statistics(data: layout.DataSet) -> list[str]:
             f"{ratio(sums['generic_rigid'], graphs)} of the frameworks rigid; differs from the "
             f"rank-based redundant on {ratio(sums['differ'], bars)} of the bars"
         )
-    notes = [constant("is_rigid", sums["is_rigid"], graphs, data.family)]
+    targets = {"is_rigid": sums["is_rigid"]}
     if generic:
-        notes.append(constant("generic_is_rigid", sums["generic_rigid"], graphs, data.family))
+        targets["generic_is_rigid"] = sums["generic_rigid"]
+    notes = [constant(targets, graphs, data.family)]
     if bars and sums["redundant"] in (0, bars):
         notes.append(f"note: redundant is {sums['redundant'] == bars} for every bar")
     return lines + [note for note in notes if note]
