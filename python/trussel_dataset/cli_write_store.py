@@ -111,9 +111,9 @@ def _write_on_cluster(
 ) -> None:
     from . import cluster
 
-    with _ignoring_interrupts():
+    with _workers_deaf_to_ctrl_c():
         connection = cluster.connect(scheduler=args.scheduler, workers=args.workers)
-        client = connection.__enter__()  # worker processes started here ignore Ctrl-C
+        client = connection.__enter__()
     try:
         link = getattr(client, "dashboard_link", None)
         if args.scheduler and link:
@@ -135,19 +135,30 @@ def _write_on_cluster(
 
 
 @contextlib.contextmanager
-def _ignoring_interrupts() -> Iterator[None]:
-    """SIGINT ignored while worker processes start, so that they inherit that: Ctrl-C at the
-    terminal then stops the run here, and the workers are stopped by their cluster instead
-    of each printing its own traceback. A Ctrl-C meanwhile is kept for the run to see."""
+def _workers_deaf_to_ctrl_c() -> Iterator[None]:
+    """SIGINT ignored while the worker processes start, which inherit that, and their Dask
+    logging at critical errors only: Ctrl-C at the terminal, which reaches every process of
+    the group, then stops the run here alone, and the cluster stops the workers without each
+    printing its tracebacks and warnings. (A Ctrl-C in the seconds the workers take to start
+    is lost.)"""
+    with contextlib.suppress(ImportError):  # read Dask's settings here before they change
+        import distributed  # noqa: F401
+    variable, level = "DASK_LOGGING__DISTRIBUTED", os.environ.get("DASK_LOGGING__DISTRIBUTED")
+    # The new worker processes only: what fails in a task reaches the run through its client.
+    os.environ[variable] = "critical"
     try:
         previous = signal.signal(signal.SIGINT, signal.SIG_IGN)
-    except ValueError:  # not the main thread
-        yield
-        return
+    except ValueError:  # not the main thread: signals are the main thread's business
+        previous = None
     try:
         yield
     finally:
-        signal.signal(signal.SIGINT, previous)
+        if previous is not None:
+            signal.signal(signal.SIGINT, previous)
+        if level is None:
+            os.environ.pop(variable, None)
+        else:
+            os.environ[variable] = level
 
 
 @contextlib.contextmanager
@@ -177,30 +188,33 @@ def left_behind(args: argparse.Namespace) -> str:
     return f"finished shards are kept in {partial}: run the same command with --resume to go on"
 
 
-# The option that sets each stored value a resumed run must match.
+# The option that sets each stored value a resumed run must match, in the order they are named
+# (the first that differs): nodes last, since the dimension and family change it too.
 _OPTIONS = {
     "graphs": "--graphs",
     "shard_size": "--shard-size",
     "family": "--family",
-    "nodes": "--nodes",
     "dim": "--dim",
     "seed": "--seed",
     "degree": "--degree",
     "bond_prob": "--bond-prob",
     "jitter": "--jitter",
+    "nodes": "--nodes",
 }
 
 
 def mismatch(error: zarr_store.ResumeMismatch) -> str:
     """A refused --resume: the value of the option the unfinished store needs."""
     where = f"{error.path}: cannot resume: it was started with"
-    if error.what in _OPTIONS:
-        option = _OPTIONS[error.what]
-        return (
-            f"{where} {option} {error.stored} (this run has {option} {error.asked}): run "
-            f"the same command with {option} {error.stored}, or without --resume to start anew"
-        )
-    if error.what == "distances":
-        needed = "--distances" if error.stored else "no --distances"
+    found = {what: (stored, asked) for what, stored, asked in error.differences}
+    for what, option in _OPTIONS.items():
+        if what in found:
+            stored, asked = found[what]
+            return (
+                f"{where} {option} {stored} (this run has {option} {asked}): run the same "
+                f"command with {option} {stored}, or without --resume to start anew"
+            )
+    if "distances" in found:
+        needed = "no --distances" if found["distances"][0] is None else "--distances"
         return f"{where} {needed}: resume with that, or run without --resume to start anew"
     return f"{where} other parameters ({error}); run without --resume to start anew"

@@ -44,6 +44,9 @@ def connect(*, scheduler: str | None = None, workers: int | None = None) -> Iter
             threads_per_worker=1,
             processes=True,
             dashboard_address=None,
+            # No dashboard, and the scheduler's own web server on a free port, not on the
+            # dashboard's usual one, which another cluster may hold.
+            scheduler_kwargs={"dashboard_address": ":0"},
         ) as cluster,
         distributed.Client(cluster, set_as_default=False) as client,
     ):

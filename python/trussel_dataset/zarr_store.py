@@ -54,14 +54,16 @@ class StoreError(ValueError):
 
 
 class ResumeMismatch(StoreError):
-    """An unfinished store started otherwise than asked: `what` (graphs, shard_size, the name
-    of a 0-d array such as seed, an array name, or format_version) was `stored`, not `asked`."""
+    """An unfinished store started otherwise than asked. `differences` lists each (what,
+    stored, asked): what is format_version, graphs, shard_size, the name of a 0-d array (such
+    as seed) or the name of an array (whose dtype and shape, or None when absent, are given)."""
 
-    def __init__(self, path: str, what: str, stored: Any, asked: Any) -> None:
+    def __init__(self, path: str, differences: list[tuple[str, Any, Any]]) -> None:
+        what, stored, asked = differences[0]
         super().__init__(
             f"{path}: cannot resume: it was started with {what} {stored!r}, not {asked!r}"
         )
-        self.path, self.what, self.stored, self.asked = path, what, stored, asked
+        self.path, self.differences = path, differences
 
 
 def is_store(path: str | os.PathLike[str]) -> bool:
@@ -185,20 +187,23 @@ def pending_shards(
         ) from None
     expected = describe(template, graphs, shard_size)[_KEY]
     path = os.fspath(path)
-    for name in ("format_version", "graphs", "shard_size"):
-        if description.get(name) != expected[name]:
-            raise ResumeMismatch(path, name, description.get(name), expected[name])
+    differences = [
+        (name, description.get(name), expected[name])
+        for name in ("format_version", "graphs", "shard_size")
+        if description.get(name) != expected[name]
+    ]
     stored, asked = description.get("scalars") or {}, expected["scalars"]
     for name in [*asked, *(name for name in stored if name not in asked)]:
         if stored.get(name) != asked.get(name):
-            value = stored.get(name)
-            raise ResumeMismatch(path, name, value and value[1], (asked.get(name) or [0, None])[1])
+            values = [(stored.get(name) or [None, None])[1], (asked.get(name) or [None, None])[1]]
+            differences.append((name, *values))
     for kind in ("per_framework", "per_bar"):
-        for name in {*description.get(kind, {}), *expected[kind]}:
-            if description.get(kind, {}).get(name) != expected[kind].get(name):
-                raise ResumeMismatch(
-                    path, name, description.get(kind, {}).get(name), expected[kind].get(name)
-                )
+        was, wanted = description.get(kind) or {}, expected[kind]
+        for name in [*wanted, *(name for name in was if name not in wanted)]:
+            if was.get(name) != wanted.get(name):
+                differences.append((name, was.get(name), wanted.get(name)))
+    if differences:
+        raise ResumeMismatch(path, differences)
     if done.shape != (expected["shards"],):
         raise StoreError(f"{path}: cannot resume: its shard markers are damaged")
     return [int(shard) for shard in np.flatnonzero(~done)]

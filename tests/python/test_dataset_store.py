@@ -86,6 +86,8 @@ def test_interrupted_run_resumes_where_it_stopped(tmp_path, capsys, monkeypatch)
         ("--graphs 11", "--graphs 10 (this run has --graphs 11)"),
         ("--bond-prob 0.5", "--bond-prob 0.75 (this run has --bond-prob 0.5)"),
         ("--distances", "no --distances: resume with that"),
+        ("--dim 3", "--dim 2 (this run has --dim 3)"),  # not --nodes, which changes with it
+        ("--family geometric", "--family lattice (this run has --family geometric)"),
     ]:
         assert trussel_dataset.main([*options, *change.split(), "--resume", "--out", str(out)]) == 1
         assert f"cannot resume: it was started with {needed}" in capsys.readouterr().err
