@@ -13,7 +13,7 @@ import trussel_dataset
 
 def main(path: str) -> None:
     data = trussel_dataset.open(path)
-    print(f"{path}: {data.graphs} frameworks of the {data.family} family")
+    print(f"{path}: {len(data)} frameworks of the {data.family} family")
     for line in trussel_dataset.statistics(data):
         print("  " + line)
 
@@ -22,7 +22,8 @@ def main(path: str) -> None:
     positions, edges = first["positions"], first["edges"]
     print(
         f"framework 0: {len(positions)} nodes in {positions.shape[1]}-D, {len(edges)} bars, "
-        f"{first['labels'].sum()} independent, {first['redundant'].sum()} redundant, "
+        f"{first['labels'].sum()} independent (raise the rank in this order), "
+        f"{first['redundant'].sum()} redundant (in a circuit), "
         f"rank {first['rank']} of {first['max_rank']}"
     )
 

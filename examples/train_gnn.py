@@ -121,7 +121,7 @@ def split(directory: str, parameters, sizes: tuple[int, int]) -> list[FrameworkD
         drawn = dataclasses.replace(parameters, seed=seed)
         trussel_dataset.write(path, trussel_dataset.generate(drawn, graphs, threads=1))
         features = functools.partial(add_features, d=parameters.dim)
-        sets.append(FrameworkDataset(path, pre_transform=features))
+        sets.append(FrameworkDataset(path, pre_transform=features, dtype=torch.float32))
     return sets
 
 

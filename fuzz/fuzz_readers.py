@@ -41,7 +41,7 @@ import atheris
 import numpy as np
 
 import trussel_dataset
-from trussel_dataset import chunked, cli, storage
+from trussel_dataset import cli_info, layout, npz, zarr_store
 
 try:
     with warnings.catch_warnings():
@@ -70,7 +70,14 @@ def fresh_copy(name):
 
 
 zip_writer = fresh_copy("zipfile")  # writing the inputs adds no coverage of the reader's own
-for _module in (storage, cli, pyg, zipfile, sys.modules[np.lib.format.read_array.__module__]):
+for _module in (
+    layout,
+    npz,
+    cli_info,
+    pyg,
+    zipfile,
+    sys.modules[np.lib.format.read_array.__module__],
+):
     if _module is not None:
         instrument(_module)
 
@@ -319,7 +326,7 @@ def check_framework(data, k, record):
     bars = int(offsets[k + 1]) - int(offsets[k])
     assert edges.shape == (bars, 2) and edges.dtype == np.int64, edges
     assert bars == 0 or (0 <= edges.min() and edges.max() < n), (edges, n)
-    for name in storage.PER_BAR:
+    for name in layout.PER_BAR:
         assert name not in record or record[name].shape[0] == bars, (name, record[name])
     for name in ("rank", "max_rank", "is_rigid", "generic_rank", "generic_is_rigid"):
         assert name not in record or np.ndim(record[name]) == 0, (name, record[name])
@@ -375,7 +382,7 @@ def read_and_use(fdp, path=None):
     assert len(data_set["edge_offsets"]) == graphs + 1
     for k in sorted({0, graphs - 1, fdp.ConsumeIntInRange(0, graphs - 1)} if graphs else ()):
         check_framework(data_set, k, data_set.framework(k))
-    assert all(isinstance(line, str) for line in cli.statistics(data_set))
+    assert all(isinstance(line, str) for line in cli_info.statistics(data_set))
     return data_set
 
 
@@ -548,7 +555,7 @@ if "--stores" in sys.argv:  # the second target: damaged stores
     for _name in ("zarr.core.metadata.v3", "zarr.core.chunk_grids", "zarr.core.common"):
         importlib.import_module(_name)
         instrument(sys.modules[_name])
-    instrument(chunked)
+    instrument(zarr_store)
     for _files in STORES:  # the seeds as written must read back whole
         assert write_store(_files) and use_store(atheris.FuzzedDataProvider(b"")), sorted(_files)
 

@@ -7,8 +7,9 @@
 # sanitizers, so the fuzzer sees the native code's branches.
 #   bash scripts/fuzz.sh [module | readers | stores] [SECONDS | libFuzzer options...]
 # Without a target all run, one after the other, and SECONDS (default 60) is their total,
-# split evenly; libFuzzer options (such as -runs=N) are given to each. Expects .venv from
-# test.sh. Findings are written to build/fuzz/<target>/crash-* (or oom-*, timeout-*).
+# split evenly; libFuzzer options (such as -runs=N) are given to each. Expects VENV (default
+# .venv) with NumPy, CMake, Ninja and tqdm. Findings are written to build/fuzz/<target>/crash-*
+# (or oom-*, timeout-*).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 VENV=$(realpath -m "${VENV:-.venv}")

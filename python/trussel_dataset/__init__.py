@@ -4,15 +4,20 @@
     >>> arrays = trussel_dataset.generate(trussel_dataset.Parameters(family="lattice"), 100)
     >>> trussel_dataset.write("lattice.npz", arrays)
     >>> data = trussel_dataset.open("lattice.npz")
-    >>> data.framework(0)["positions"], data.framework(0)["edges"], data.framework(0)["redundant"]
+    >>> len(data), data[0]["positions"], data[0]["edges"], data[0]["redundant"]
+    >>> data["labels"]  # a stored array, by name (data.keys() lists them)
+
+A networkx graph becomes coordinates, bars and the node order with
+``trussel_dataset.from_networkx(G, pos="pos")``.
 
 Stored arrays (E = bars of all frameworks together, cut by edge_offsets):
 
     positions        (graphs, n, d) float64   node coordinates
     edge_offsets     (graphs + 1,) int64      bars of framework k: edge_offsets[k]:edge_offsets[k+1]
     edges            (E, 2) uint8/16/32       bar (i, j), i < j; the narrowest type for n nodes
-    labels           (E,) uint8               1 when the bar raises the rank of the bars before it
-    redundant        (E,) uint8               1 when removing the bar alone keeps the rank
+    labels           (E,) uint8               1 independent: raises the rank in this order
+    redundant        (E,) uint8               1 redundant: in a circuit (removing it alone keeps
+                                              the rank); 0 needed
     rank, max_rank   (graphs,) int64
     is_rigid         (graphs,) bool           rank == max_rank
     generic_labels, generic_redundant (E,) uint8, component (E,) int32, generic_rank (graphs,)
@@ -23,13 +28,16 @@ Stored arrays (E = bars of all frameworks together, cut by edge_offsets):
     bond_prob, jitter): 0-d arrays, what regenerates the file
 """
 
+from trussel import __version__ as __version__  # one version for both packages
+
 from .cli import main, statistics
 from .families import FAMILIES, Parameters
+from .formats import open_dataset, write
 from .generation import draw, generate
-from .storage import FORMAT_VERSION, DataSet, DataSetError, open_dataset, write_atomically
+from .layout import FORMAT_VERSION, DataSet, DataSetError
+from .networkx_graphs import from_networkx
 
 open = open_dataset  # noqa: A001 - the data set reader, trussel_dataset.open(path)
-write = write_atomically
 
 __all__ = [
     "FAMILIES",
@@ -38,6 +46,7 @@ __all__ = [
     "DataSetError",
     "Parameters",
     "draw",
+    "from_networkx",
     "generate",
     "main",
     "open",

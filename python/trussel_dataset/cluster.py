@@ -1,5 +1,6 @@
 """Writing a store's shards on a Dask cluster: one task per shard, each task generating its
-shard and writing its own region of the store.
+shard and writing its own region of the store (the task is a function of the shard number,
+given by the caller).
 
 Every worker must import the same trussel and trussel_dataset as the client and reach the store
 at the same path (a shared file system). A task is identified by its store and shard, so the
@@ -10,13 +11,10 @@ Needs the optional extra ``pip install trussel[dask]``.
 from __future__ import annotations
 
 import contextlib
-import os
 import time
 import uuid
 from collections.abc import Callable, Iterator
 from typing import Any
-
-from . import chunked
 
 RETRIES = 3  # a task that raises is run again this many times before the run fails
 
@@ -46,32 +44,31 @@ def connect(*, scheduler: str | None = None, workers: int | None = None) -> Iter
             threads_per_worker=1,
             processes=True,
             dashboard_address=None,
+            # No dashboard, and the scheduler's own web server on a free port, not on the
+            # dashboard's usual one, which another cluster may hold.
+            scheduler_kwargs={"dashboard_address": ":0"},
         ) as cluster,
         distributed.Client(cluster, set_as_default=False) as client,
     ):
         yield client
 
 
-def _write_shard(partial: str, shard: int) -> int:
-    return chunked.write_shard(partial, shard)
-
-
 def write_shards(
     client: Any,
-    partial: str,
+    task: Callable[[int], int],
     shards: list[int],
     *,
     poll: Callable[[int], None] | None = None,
 ) -> None:
-    """Writes `shards` of the store `partial` as tasks on `client`'s cluster. `poll(written)`
+    """Runs `task(shard)` for each of `shards` on `client`'s cluster; a task writes its shard and
+    returns its number of frameworks (it is sent to the workers: a picklable function, such as
+    a functools.partial of module functions). `poll(written)`
     runs about every 0.1 s with the frameworks written so far; whatever it raises cancels
     the tasks not yet finished and ends the run. A task that fails RETRIES + 1 times, or
     whose workers keep dying, fails the run with its error."""
-    path = os.path.abspath(partial)
     run = uuid.uuid4().hex[:12]  # keys of this run only: a cluster may hold an older run's
     futures = client.map(
-        _write_shard,
-        [path] * len(shards),
+        task,
         shards,
         key=[f"trussel-shard-{run}-{shard}" for shard in shards],
         retries=RETRIES,

@@ -52,8 +52,8 @@ class Parameters:
     nodes: int = DEFAULT_NODES[DEFAULT_FAMILY]
     dim: int = 2
     seed: int = 0
-    degree: float = 5.0  # geometric: target mean degree
-    bond_prob: float = 0.70  # lattice: probability that a bond is kept
+    degree: float = 8.0  # geometric: target mean degree
+    bond_prob: float = 0.90  # lattice: probability that a bond is kept
     jitter: float = 0.0  # lattice: largest displacement per coordinate, in bond lengths
     distances: bool = False  # also store each framework's distance matrix
 

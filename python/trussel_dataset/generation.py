@@ -1,18 +1,20 @@
 """Generating a data set on worker threads: chunks of frameworks, put together in framework order,
-so the result depends only on the parameters, never on the chunk size or the thread count."""
+so the result depends only on the parameters, never on the chunk size or the thread count; and
+running the shards of a store on threads, each written by a function given by the caller."""
 
 from __future__ import annotations
 
 import concurrent.futures
 import os
-import shutil
 import threading
 from collections.abc import Callable, Iterator
 from typing import Any
 
-from . import chunked, families, storage
+from . import families, layout
 
 DEFAULT_CHUNK_SIZE = 64
+_SHARD_BYTES = 16 << 20  # about this many bytes of arrays per shard of a store
+_MAX_SHARD_SIZE = 1 << 16
 
 
 def default_threads() -> int:
@@ -35,6 +37,40 @@ def draw(parameters: families.Parameters, k: int) -> dict[str, Any]:
     return draw_chunk(parameters, k, 1)[0]
 
 
+def default_shard_size(parameters: families.Parameters) -> int:
+    """Frameworks per shard of a store: a power of two giving shards of roughly 16 MB of arrays,
+    from the parameters alone, so that every run with these parameters cuts the same shards."""
+    n, d = parameters.node_count(), parameters.dim
+    bars = {"complete": n * (n - 1) // 2, "geometric": round(n * parameters.degree / 2)}.get(
+        parameters.family, 3 * n if d == 2 else 6 * n
+    )
+    per_framework = 8 * n * d + 8 * n * n * parameters.distances + 8 * bars + 64
+    size = 1
+    while size < _MAX_SHARD_SIZE and 2 * size * per_framework <= _SHARD_BYTES:
+        size *= 2
+    return size
+
+
+def shard_arrays(
+    parameters: families.Parameters,
+    start: int,
+    count: int,
+    *,
+    chunk_size: int = DEFAULT_CHUNK_SIZE,
+    advance: Callable[[int], None] | None = None,
+) -> dict[str, Any]:
+    """The stored arrays of frameworks start .. start + count - 1 (a shard of a store), drawn
+    on the calling thread `chunk_size` at a time; `advance(count)` after each chunk may raise
+    to abandon the shard."""
+    records: list[dict[str, Any]] = []
+    for first in range(start, start + count, chunk_size):
+        part = min(chunk_size, start + count - first)
+        records.extend(draw_chunk(parameters, first, part))
+        if advance is not None:
+            advance(part)
+    return layout.assemble(records, parameters.stored())
+
+
 def _chunks(total: int, size: int) -> Iterator[tuple[int, int]]:
     for start in range(0, total, size):
         yield start, min(size, total - start)
@@ -49,9 +85,14 @@ def generate(
     advance: Callable[[int], None] | None = None,
 ) -> dict[str, Any]:
     """The stored arrays of frameworks 0 .. graphs - 1; `advance(count)` after each chunk."""
+    if graphs < 0 or chunk_size < 1 or threads < 1:
+        raise ValueError(
+            f"need graphs >= 0, chunk_size >= 1 and threads >= 1, got {graphs}, {chunk_size}, "
+            f"{threads}"
+        )
     records: list[list[dict[str, Any]] | None] = [None] * -(-graphs // chunk_size)
     chunks = _chunks(graphs, chunk_size)
-    window = 2 * threads  # at most this many chunks are queued or running
+    window = min(2 * threads, len(records))  # at most this many chunks queued or running
     with concurrent.futures.ThreadPoolExecutor(
         max_workers=threads, thread_name_prefix="trussel-dataset"
     ) as pool:
@@ -84,47 +125,25 @@ def generate(
                 future.cancel()
             raise
     flat = [record for batch in records if batch is not None for record in batch]
-    return storage.assemble(flat, parameters.stored())
+    return layout.assemble(flat, parameters.stored())
 
 
 class _Cancelled(BaseException):
     """Raised in a worker thread to abandon its shard when the run stops."""
 
 
-def prepare_store(
-    parameters: families.Parameters,
-    graphs: int,
-    out: str | os.PathLike[str],
-    *,
-    shard_size: int,
-    resume: bool = False,
-) -> tuple[str, list[int]]:
-    """The unfinished store of a run writing `out` (OUT.partial) and the shards it still needs:
-    all of them in a new store, or with `resume` those of an interrupted run's store not yet
-    marked done. Refuses (StoreError) to replace anything at `out` that is not a data set store,
-    and to resume a store started with other parameters."""
-    chunked.check_replaceable(out)
-    partial = chunked.partial_path(out)
-    if resume and os.path.isdir(partial):
-        return partial, chunked.pending_shards(partial, parameters, graphs, shard_size)
-    if os.path.lexists(partial):
-        chunked.check_replaceable(partial)
-        shutil.rmtree(partial)
-    chunked.create(partial, parameters, graphs, shard_size)
-    return partial, list(range(-(-graphs // shard_size)))
-
-
 def write_shards(
-    partial: str,
+    write: Callable[[int, Callable[[int], None]], int],
     shards: list[int],
     *,
     threads: int = 1,
-    chunk_size: int = DEFAULT_CHUNK_SIZE,
     poll: Callable[[int, int], None] | None = None,
     stop: threading.Event | None = None,
 ) -> None:
-    """Generates and writes `shards` of the store `partial` on `threads` threads, a shard per
-    task and at most two tasks per thread under way, so memory stays bounded by a few shards.
+    """Runs `write(shard, advance)` for each of `shards` on `threads` threads, a shard per task
+    and at most two tasks per thread under way, so memory stays bounded by a few shards; `write`
+    generates its shard, calling `advance(count)` as frameworks are made, writes it and returns
+    its number of frameworks.
     `poll(generated, written)` runs on the calling thread at least every 0.1 s and after each
     shard, with the frameworks generated and written so far; whatever it raises (a signal
     turned into an exception) stops the run: unstarted shards are dropped, running ones are
@@ -150,14 +169,10 @@ def write_shards(
         def submit_next() -> None:
             shard = next(queue, None)
             if shard is not None:
-                pending.add(
-                    pool.submit(
-                        chunked.write_shard, partial, shard, chunk_size=chunk_size, advance=advance
-                    )
-                )
+                pending.add(pool.submit(write, shard, advance))
 
         try:
-            for _ in range(2 * threads):
+            for _ in range(min(2 * threads, len(shards))):
                 submit_next()
             while pending:
                 done, _ = concurrent.futures.wait(

@@ -4,7 +4,7 @@ Needs the optional extra ``pip install trussel[plot]`` (Matplotlib), imported wh
 made; ``align`` needs NumPy only.
 
     >>> from trussel_dataset import plot
-    >>> plot.plot_framework(positions, edges, redundant)  # independent solid, redundant dashed
+    >>> plot.plot_framework(positions, edges, redundant)  # needed solid, redundant dashed
     >>> plot.plot_data_set_framework(trussel_dataset.open("lattice.npz"), 0)
     >>> plot.plot_reconstruction(positions, trussel.reconstruct(distances, 2)["coords"], edges)
 
@@ -21,12 +21,12 @@ import numpy as np
 import numpy.typing as npt
 
 # Okabe-Ito colours, told apart with any colour vision; the line styles tell them apart in grey.
-INDEPENDENT_COLOR = "#0072b2"  # blue
+NEEDED_COLOR = "#0072b2"  # blue
 REDUNDANT_COLOR = "#d55e00"  # vermilion
 NODE_COLOR = "#000000"
 RECONSTRUCTION_COLOR = "#009e73"  # bluish green
 BAR_COLOR = "#a0a0a0"  # bars under a reconstruction, of one kind
-INDEPENDENT_STYLE = "solid"
+NEEDED_STYLE = "solid"
 REDUNDANT_STYLE = (0, (4.0, 2.0))  # dashed: 4 line widths on, 2 off
 INSTALL_HINT = "pip install trussel[plot]"
 
@@ -94,9 +94,11 @@ def plot_framework(
     ax: Any = None,
     title: str | None = None,
 ) -> Any:
-    """Draws a 2-D or 3-D framework: nodes as dots, independent bars as solid INDEPENDENT_COLOR
-    lines, redundant bars (redundant[b] != 0) as dashed REDUNDANT_COLOR lines, with a legend
-    naming both kinds and their counts. Returns the axes; ValueError for inconsistent shapes."""
+    """Draws a 2-D or 3-D framework: nodes as dots, needed bars (not redundant) as solid
+    NEEDED_COLOR lines, redundant bars (in a circuit: redundant[b] != 0) as dashed
+    REDUNDANT_COLOR lines, with a legend naming both kinds and their counts ("needed (3)",
+    "redundant (6)"); the artists' gids are "needed" and "redundant". Returns the axes;
+    ValueError for inconsistent shapes."""
     require_matplotlib()
     positions = _points(positions, "positions")
     edges = _edges(edges, len(positions))
@@ -106,7 +108,7 @@ def plot_framework(
     ax = _axes(ax, positions.shape[1])
     segments = positions[edges]  # (E, 2, d): both ends of every bar
     kinds = [
-        ("independent", ~redundant, INDEPENDENT_COLOR, INDEPENDENT_STYLE, 1.0),
+        ("needed", ~redundant, NEEDED_COLOR, NEEDED_STYLE, 1.0),
         ("redundant", redundant, REDUNDANT_COLOR, REDUNDANT_STYLE, 1.1),
     ]
     for kind, chosen, color, style, zorder in kinds:

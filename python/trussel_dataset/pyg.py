@@ -3,12 +3,14 @@
 Needs the optional extra ``pip install trussel[pyg]`` (torch and torch_geometric), imported only
 when this module is.
 
-Each item is ``Data(pos, edge_index, edge_label, edge_redundant, y, ...)``:
-    pos             (n, d) float32      node positions
+Each item is ``Data(x, pos, edge_index, edge_label, edge_redundant, y, ...)``:
+    x               (n, 1) dtype        node features: the degree of each node (number of bars)
+    pos             (n, d) dtype        node positions, float64 as stored unless dtype is given
     edge_index      (2, 2E) int64       every bar in both directions: columns 2b and 2b + 1 are
                                         bar b as (i, j) and (j, i)
-    edge_label      (2E,) int64         1 independent, 0 dependent (in the stored bar order)
-    edge_redundant  (2E,) int64         1 when removing the bar keeps the rank
+    edge_label      (2E,) int64         1 independent (raises the rank in the stored bar order)
+    edge_redundant  (2E,) int64         1 redundant (in a circuit: removing it keeps the rank),
+                                        0 needed
     y               (1,) int64          is_rigid
     rank, max_rank  (1,) int64
 and, where the data set has them, edge_generic_redundant (2E,) and generic_y (1,) from the
@@ -29,12 +31,17 @@ with warnings.catch_warnings():  # its import warns about torch.jit deprecations
     warnings.simplefilter("ignore", DeprecationWarning)
     from torch_geometric.data import Data, Dataset, InMemoryDataset
 
-from . import storage
+from . import formats
 
 
-def to_data(framework: dict[str, Any]) -> Data:
-    """The Data object of one framework as returned by DataSet.framework."""
+def to_data(framework: dict[str, Any], dtype: torch.dtype = torch.float64) -> Data:
+    """The Data object of one framework as returned by DataSet.framework, with `pos` and `x`
+    of floating-point type `dtype` (torch.float32 for most models)."""
+    if not dtype.is_floating_point:
+        raise ValueError(f"dtype must be a floating-point torch dtype, got {dtype}")
     edges = framework["edges"]
+    positions = np.asarray(framework["positions"])
+    degree = np.bincount(edges.reshape(-1), minlength=len(positions)).astype(np.float64)
     both = np.empty((2, 2 * len(edges)), dtype=np.int64)
     both[0, 0::2], both[1, 0::2] = edges[:, 0], edges[:, 1]
     both[0, 1::2], both[1, 1::2] = edges[:, 1], edges[:, 0]
@@ -46,7 +53,8 @@ def to_data(framework: dict[str, Any]) -> Data:
         return torch.tensor([int(value)], dtype=torch.int64)
 
     data = Data(
-        pos=torch.from_numpy(np.asarray(framework["positions"], dtype=np.float32)),
+        x=torch.from_numpy(degree[:, None]).to(dtype),
+        pos=torch.from_numpy(positions.astype(np.float64)).to(dtype),
         edge_index=torch.from_numpy(both),
         edge_label=per_edge(framework["labels"]),
         edge_redundant=per_edge(framework["redundant"]),
@@ -61,17 +69,20 @@ def to_data(framework: dict[str, Any]) -> Data:
 
 
 class FrameworkDataset(InMemoryDataset):
-    """All frameworks of a data set (written by trussel-dataset), held in memory."""
+    """All frameworks of a data set (written by trussel-dataset), held in memory; `pos` and
+    `x` of floating-point type `dtype`."""
 
     def __init__(
         self,
         path: str | os.PathLike[str],
         transform: Callable[[Data], Data] | None = None,
         pre_transform: Callable[[Data], Data] | None = None,
+        *,
+        dtype: torch.dtype = torch.float64,
     ) -> None:
         super().__init__(None, transform, pre_transform)
-        data_set = storage.open_dataset(path)
-        items = [to_data(data_set.framework(k)) for k in range(data_set.graphs)]
+        data_set = formats.open_dataset(path)
+        items = [to_data(framework, dtype) for framework in data_set]
         if pre_transform is not None:
             items = [pre_transform(item) for item in items]
         self.family = data_set.family
@@ -84,19 +95,22 @@ class FrameworkDataset(InMemoryDataset):
 class FrameworkStore(Dataset):
     """The frameworks of a data set read one at a time, for sets larger than memory: a .zarr
     store is read a shard at a time (the last few kept decoded), so visiting frameworks in
-    order, or shuffling within shards, reads each shard once."""
+    order, or shuffling within shards, reads each shard once. `pos` and `x` of type `dtype`."""
 
     def __init__(
         self,
         path: str | os.PathLike[str],
         transform: Callable[[Data], Data] | None = None,
+        *,
+        dtype: torch.dtype = torch.float64,
     ) -> None:
         super().__init__(None, transform)
-        self._data_set = storage.open_dataset(path)
+        self._dtype = dtype
+        self._data_set = formats.open_dataset(path)
         self.family = self._data_set.family
 
     def len(self) -> int:
-        return self._data_set.graphs
+        return len(self._data_set)
 
     def get(self, idx: int) -> Data:
-        return to_data(self._data_set.framework(idx))
+        return to_data(self._data_set.framework(idx), self._dtype)

@@ -111,6 +111,8 @@ PyObject* init_module() noexcept {
     if (module_object != nullptr) return PyRef::borrow(module_object);
     PyRef module = check_new(PyModule_Create2(&module_def, PYTHON_ABI_VERSION));
     add_functions(module.get());
+    // The package version, as in pyproject.toml (not listed in __all__).
+    check_status(PyModule_AddStringConstant(module.get(), "__version__", TRUSSEL_VERSION));
     module_object = module.get();
     Py_INCREF(module_object);  // the process-wide reference, never dropped
     return module;

@@ -163,8 +163,13 @@ EdgeList as_edge_array(PyObject* obj, const char* name) {
   const int type = PyArray_TYPE(array);
   if (!PyTypeNum_ISINTEGER(type)) {
     PyRef dtype = check_new(PyObject_Str(reinterpret_cast<PyObject*>(PyArray_DESCR(array))));
+    // Strings and objects are usually node labels, as a networkx graph has them.
+    const char* hint = PyTypeNum_ISSTRING(type) || PyTypeNum_ISOBJECT(type)
+                           ? "; node labels must be integers 0..n-1: for a networkx graph with "
+                             "other labels use trussel_dataset.from_networkx(G)"
+                           : "";
     PyRef message = check_new(PyUnicode_FromFormat(
-        "expected an integer array of shape (E, 2), got dtype %U", dtype.get()));
+        "expected an integer array of shape (E, 2), got dtype %U%s", dtype.get(), hint));
     PyErr_SetObject(PyExc_TypeError, message.get());
     throw ErrorAlreadySet{};
   }
@@ -173,7 +178,8 @@ EdgeList as_edge_array(PyObject* obj, const char* name) {
     PyRef text = check_new(PyObject_Str(shape.get()));
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), nullptr);
     if (utf8 == nullptr) throw_error_already_set();
-    throw ValueError(std::string(name) + " must have shape (E, 2), got " + utf8);
+    throw ValueError(std::string(name) + " must have shape (E, 2), got " + utf8 +
+                     "; for a networkx graph G pass G.edges, or trussel_dataset.from_networkx(G)");
   }
   const auto rows = static_cast<std::uint64_t>(dims[0]);
   checked_bytes(rows, sizeof(Edge));

@@ -56,8 +56,10 @@ FloatArrayView as_float_array(PyObject* obj);
 /// Reads an edge-list argument: `obj` as numpy.asarray(obj) would make it, an (E, 2) array of
 /// any integer type (signed or unsigned, any byte order and memory layout, read through its
 /// strides); a size-0 array of shape (0,) or (0, 2) of any dtype is the empty list. Another dtype
-/// sets TypeError "expected an integer array of shape (E, 2), got dtype <dtype>" and throws
-/// ErrorAlreadySet; another shape throws ValueError "<name> must have shape (E, 2), got <shape>".
+/// sets TypeError "expected an integer array of shape (E, 2), got dtype <dtype>" (for strings and
+/// objects, node labels, followed by a pointer to trussel_dataset.from_networkx) and throws
+/// ErrorAlreadySet; another shape throws ValueError "<name> must have shape (E, 2), got <shape>"
+/// followed by how to pass a networkx graph.
 /// Exceptions of the conversion itself pass unchanged.
 EdgeList as_edge_array(PyObject* obj, const char* name);
 

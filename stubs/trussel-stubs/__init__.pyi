@@ -6,6 +6,7 @@ import numpy as np
 import numpy.typing as npt
 
 __all__: Final[list[str]]
+__version__: Final[str]  # the package version, as in pyproject.toml
 
 class PanicException(BaseException):
     """Raised when a check inside trussel's native code fails; not caught by `except Exception`."""

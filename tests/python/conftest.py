@@ -171,15 +171,22 @@ REFUSALS += [("mds", *row[1:]) for row in REFUSALS if row[0] == "reconstruct"]
 # The edge list, refused alike by both functions that take one (for 3 nodes).
 DTYPE = "argument 'edges': expected an integer array of shape (E, 2), got dtype "
 SHAPE, RANGE, TOP = "edges must have shape (E, 2), got ", "is out of range for 3 nodes", 2**64 - 1
+GRAPH = "; for a networkx graph G pass G.edges, or trussel_dataset.from_networkx(G)"
+LABELS = (  # after a dtype of strings or objects: node labels
+    "; node labels must be integers 0..n-1: for a networkx graph with other labels use "
+    "trussel_dataset.from_networkx(G)"
+)
 EDGE_REFUSALS = [
     ([[0.0, 1.0]], TypeError, DTYPE + "float64"),
     ([[True, False]], TypeError, DTYPE + "bool"),
-    ([["0", "1"]], TypeError, DTYPE + "<U1"),
+    ([["0", "1"]], TypeError, DTYPE + "<U1" + LABELS),
+    ([[b"a", b"b"]], TypeError, DTYPE + "|S1" + LABELS),
+    ([[0, None]], TypeError, DTYPE + "object" + LABELS),
     (np.ones((1, 2), ">f4"), TypeError, DTYPE + ">f4"),
-    ([0, 1], V, SHAPE + "(2,)"),
-    ([[0, 1, 2]], V, SHAPE + "(1, 3)"),
-    (7, V, SHAPE + "()"),
-    (np.empty((0, 3), int), V, SHAPE + "(0, 3)"),
+    ([0, 1], V, SHAPE + "(2,)" + GRAPH),
+    ([[0, 1, 2]], V, SHAPE + "(1, 3)" + GRAPH),
+    (7, V, SHAPE + "()" + GRAPH),
+    (np.empty((0, 3), int), V, SHAPE + "(0, 3)" + GRAPH),
     # The first offending row is named; int8 rows check that narrow signed values keep their sign.
     (np.int8([[0, 1], [1, 3]]), V, f"edges row 1 is (1, 3): node 3 {RANGE}"),
     (np.int8([[0, 1], [-1, 2]]), V, f"edges row 1 is (-1, 2): node -1 {RANGE}"),

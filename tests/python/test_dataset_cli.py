@@ -147,31 +147,62 @@ def test_lattice_frameworks(tmp_path, dim, jitter):
         lengths = np.linalg.norm(exact[edges[:, 0]] - exact[edges[:, 1]], axis=1)
         np.testing.assert_allclose(lengths, 1.0, rtol=1e-15)
         check_labels(record, dim)
-    # Each bond kept with probability 0.7: the count over all frameworks is binomial.
-    kept, offered = len(data["edges"]), 6 * len(bonds)
-    assert abs(kept - 0.7 * offered) < 5 * np.sqrt(offered * 0.21)
+    # Each bond kept with the default probability: the count over all frameworks is binomial.
+    kept, offered, p = len(data["edges"]), 6 * len(bonds), families.Parameters.bond_prob
+    assert abs(kept - p * offered) < 5 * np.sqrt(offered * p * (1 - p))
 
 
-def test_defaults_give_varied_labels_and_info_reports_them(tmp_path, capsys):
+SHARES = (
+    r"([0-9.]+)% needed \(not redundant\) \+ ([0-9.]+)% redundant \(in a circuit\); "
+    r"([0-9.]+)% independent \(raises the rank in this order\)"
+)
+
+
+def test_defaults_give_varied_targets_and_info_reports_them(tmp_path, capsys):
     out = tmp_path / "data.npz"
     assert trussel_dataset.main(["--out", str(out)]) == 0
     captured = capsys.readouterr()
-    assert re.fullmatch(
-        rf"wrote 1000 geometric frameworks \(100 nodes, d=2, seed 0\) to {re.escape(str(out))}: "
-        r"[0-9.]+% of bars independent, [0-9.]+% redundant, [0-9.]+% rigid, [0-9.]+ frameworks/s\n",
+    summary = re.fullmatch(
+        rf"wrote 1000 geometric frameworks \(100 nodes, d=2, seed 0\) to {re.escape(str(out))}, "
+        rf"[0-9.]+ frameworks/s\nbars: {SHARES}\nrigid: ([0-9.]+)% of the frameworks\n",
         captured.out,
-    ), captured.out
+    )
+    assert summary, captured.out
     assert "1000/1000" in captured.err and os.listdir(tmp_path) == ["data.npz"]
     data = trussel_dataset.open(out)
     offsets = data["edge_offsets"]
     vectors = {data["labels"][a:b].tobytes() for a, b in zip(offsets, offsets[1:])}
-    independent = data["labels"].mean()
+    redundant, independent, rigid = (data[k].mean() for k in ["redundant", "labels", "is_rigid"])
     assert len(vectors) > 900 and 0.1 < independent < 0.9
+    assert 0.05 < rigid < 0.95 and 0.01 < redundant < 0.99  # both targets vary
     assert data["positions"].shape == (1000, 100, 2) and "distances" not in data
+    expected = [1 - redundant, redundant, independent, rigid]  # each a share of the bars
+    shares = [float(x) / 100 for x in summary.groups()]
+    np.testing.assert_allclose(shares, expected, atol=5e-4)
     assert trussel_dataset.main(["info", str(out)]) == 0
-    shares = [float(x) / 100 for x in re.findall(r"([0-9.]+)%", capsys.readouterr().out)]
-    expected = [independent, data["redundant"].mean(), len(vectors) / 1000, data["is_rigid"].mean()]
-    np.testing.assert_allclose(shares[:4], expected, atol=5e-4)
+    text = capsys.readouterr().out
+    shares = [float(x) / 100 for x in re.search(SHARES, text).groups()]
+    np.testing.assert_allclose(shares, expected[:3], atol=5e-4)
+    assert f"distinct label vectors: {len(vectors)} of 1000" in text and "note:" not in text
+    assert re.search(r"rigid: ([0-9.]+)% of the frameworks", text)[1] == summary[4]
+
+
+def test_info_says_when_a_target_is_constant(tmp_path, capsys):
+    for family, options, recipe in [
+        ("lattice", "--nodes 16 --bond-prob 0.3", "a higher --bond-prob"),
+        ("geometric", "--nodes 16 --degree 2", "a higher --degree"),
+        ("complete", "--nodes 6", "--family geometric or --family lattice"),
+    ]:
+        path = run(tmp_path, f"{family}.npz", family, options + " --graphs 20")
+        assert trussel_dataset.main(["info", str(path)]) == 0
+        value = family == "complete"
+        notes = [line for line in capsys.readouterr().out.splitlines() if "note:" in line]
+        if family != "geometric":  # no bar in a circuit (sparse lattice), every bar (complete)
+            assert notes.pop() == f"note: redundant is {value} for every bar"
+        # One note for both targets where the pebble game's is stored too (plane, new families).
+        targets = "is_rigid is" if family == "complete" else "is_rigid and generic_is_rigid are"
+        assert len(notes) == 1 and recipe in notes[0]
+        assert notes[0].startswith(f"note: {targets} {value} for every framework: a constant")
 
 
 @pytest.mark.parametrize(
@@ -186,6 +217,15 @@ def test_defaults_give_varied_labels_and_info_reports_them(tmp_path, capsys):
         ("--jitter 0.5", "argument --jitter: must be in [0, 0.5), got 0.5"),
         ("--nodes 5 --degree 4.5", "degree must be between 0 and nodes - 1, got 4.5"),
         ("--out /nonexistent/x.npz", "directory '/nonexistent' does not exist"),
+        ("--graphs -5", "argument --graphs: must be at least 1, got -5"),
+        (f"--graphs {10**20}", f"argument --graphs: must be below 2**63, got {10**20}"),
+        (f"--nodes {10**20}", f"argument --nodes: must be below 2**63, got {10**20}"),
+        (f"--threads {10**20}", f"argument --threads: must be below 2**63, got {10**20}"),
+        ("--chunk-size -1", "argument --chunk-size: must be at least 1, got -1"),
+        ("--seed -1", "argument --seed: must be between 0 and 2**64 - 1, got -1"),
+        ("--workers -2", "argument --workers: must be at least 1, got -2"),
+        ("--out x.txt", "argument --out: 'x.txt' is neither a FILE.npz (one file) nor a DIR.zarr"),
+        ("--out x", "argument --out: 'x' is neither a FILE.npz"),
     ],
 )
 def test_bad_arguments_exit_with_a_message(tmp_path, capsys, options, message):
@@ -259,7 +299,7 @@ STOPPED_RUN = """
     import signal, sys
     import numpy as np
     import trussel_dataset
-    from trussel_dataset import generation, storage
+    from trussel_dataset import generation, npz
 
     phase, out = sys.argv[1:]
     def draw_chunk(parameters, start, count):
@@ -275,7 +315,7 @@ STOPPED_RUN = """
         print("blocked", file=sys.stderr, flush=True)
         signal.pause()
     generation.draw_chunk = draw_chunk
-    storage._WRITERS[".npz"] = write_npz
+    npz.write_npz = write_npz
     options = "--family complete --nodes 5 --graphs 9 --chunk-size 3 --threads 1 --quiet --out"
     sys.exit(trussel_dataset.main([*options.split(), out]))
 """
@@ -313,6 +353,62 @@ def test_installed_command_and_module_entry():
         )
         assert done.returncode == 0, done.stderr
         assert "seeds overlap" in done.stdout and "--bond-prob" in done.stdout
+        usage = done.stdout.split("\n\n")[0]  # the usage lines name every subcommand
+        assert "trussel-dataset info FILE" in usage and "trussel-dataset show FILE" in usage
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="POSIX pipes")
+def test_a_closed_pipe_ends_the_command_quietly(tmp_path):
+    path = run(tmp_path, "l.npz", "lattice", SMALL["lattice"] + " --graphs 3")
+    read, write = os.pipe()
+    os.close(read)  # like `| head` that has already gone: every write fails
+    try:
+        done = subprocess.run(
+            [sys.executable, "-m", "trussel_dataset", "info", str(path)],
+            stdout=write, stderr=subprocess.PIPE, text=True, env=ENV, timeout=60, check=False,
+        )  # fmt: skip
+    finally:
+        os.close(write)
+    assert done.returncode == 141 and done.stderr == ""
+
+
+def test_a_data_set_is_a_sequence_of_frameworks_with_arrays_by_name(tmp_path):
+    path = run(tmp_path, "l.npz", "lattice", SMALL["lattice"] + " --graphs 4")
+    data = trussel_dataset.open(path)
+    assert len(data) == data.graphs == 4 and "labels" in data and 0 not in data
+    assert data.keys()[:3] == ["edge_offsets", "edges", "labels"] and "family" in data.keys()
+    assert dict(data.items()).keys() == set(data.keys()) and data.get("distances") is None
+    every = list(data)
+    assert len(every) == 4 and data[-1].keys() == every[3].keys() == data.framework(3).keys()
+    for k, record in enumerate(every):
+        assert_bits_equal(record["positions"], data["positions"][k])
+        assert_bits_equal(data[k]["edges"], data.framework(k)["edges"])
+    with pytest.raises(IndexError):
+        data[4]  # noqa: B018
+    with pytest.raises(TypeError, match="array name or a framework number"):
+        data[1.0]  # noqa: B018
+    with pytest.raises(KeyError):
+        data["nothing"]  # noqa: B018
+    arrays = trussel_dataset.generate(trussel_dataset.Parameters.from_stored(data), 4)
+    for name in ["x.zarr", "x.txt", "x"]:  # write() writes .npz files only
+        with pytest.raises(ValueError, match="write\\(\\) writes .npz|neither a FILE.npz"):
+            trussel_dataset.write(tmp_path / name, arrays)
+    with pytest.raises(ValueError, match="need graphs >= 0"):
+        trussel_dataset.generate(trussel_dataset.Parameters(), -1)
+
+
+def test_one_version_for_both_packages():
+    import tomllib
+    from importlib import metadata
+
+    pyproject = Path(__file__).resolve().parents[2] / "pyproject.toml"
+    version = tomllib.loads(pyproject.read_text(encoding="utf-8"))["project"]["version"]
+    assert trussel.__version__ == trussel_dataset.__version__ == version
+    assert "__version__" not in trussel.__all__ and "__version__" not in trussel_dataset.__all__
+    try:
+        assert metadata.version("trussel") == version
+    except metadata.PackageNotFoundError:  # a build tree on the path, not installed
+        pass
 
 
 def import_pyg():
@@ -325,11 +421,20 @@ def import_pyg():
 
 def test_pyg_items_mirror_the_stored_frameworks(tmp_path):
     pyg = import_pyg()
+    import torch
+
     path = run(tmp_path, "l.npz", "lattice", "--graphs 5 --nodes 20")
     items, stored = pyg.FrameworkDataset(path), frameworks(path)
     assert len(items) == 5 and items.family == "lattice"
-    for item, record in zip(items, stored):
-        np.testing.assert_array_equal(item.pos.numpy(), record["positions"].astype(np.float32))
+    single = pyg.FrameworkDataset(path, dtype=torch.float32)
+    for item, small, record in zip(items, single, stored):
+        assert_bits_equal(item.pos.numpy(), record["positions"])  # float64 as stored
+        assert (item.pos.dtype, item.x.dtype, small.pos.dtype, small.x.dtype) == (
+            (torch.float64,) * 2 + (torch.float32,) * 2
+        )
+        np.testing.assert_array_equal(small.pos.numpy(), record["positions"].astype(np.float32))
+        degree = np.bincount(record["edges"].ravel(), minlength=len(record["positions"]))
+        assert item.x.numpy().tolist() == degree[:, None].tolist() == small.x.tolist()
         bars = item.edge_index.numpy().T
         np.testing.assert_array_equal(bars[0::2], record["edges"])
         np.testing.assert_array_equal(bars[1::2], record["edges"][:, ::-1])

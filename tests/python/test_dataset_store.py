@@ -18,7 +18,7 @@ zarr = pytest.importorskip("zarr", reason="the zarr extra is not installed")
 from test_dataset_cli import ENV, SMALL, frameworks, run  # noqa: E402
 
 import trussel_dataset  # noqa: E402
-from trussel_dataset import chunked  # noqa: E402
+from trussel_dataset import zarr_store  # noqa: E402
 
 
 def tree(path):
@@ -34,8 +34,8 @@ def tree(path):
 
 def assert_same_data(path, other):
     a, b = trussel_dataset.open(path), trussel_dataset.open(other)
-    assert sorted(a) == sorted(b)
-    for name in a:
+    assert sorted(a.keys()) == sorted(b.keys()) and len(a) == len(b) == a.graphs
+    for name in a.keys():
         x, y = np.asarray(a[name]), np.asarray(b[name])
         assert (x.dtype, x.shape, x.tobytes()) == (y.dtype, y.shape, y.tobytes()), name
     for one, two in zip(frameworks(path), frameworks(other), strict=True):
@@ -64,32 +64,40 @@ def test_interrupted_run_resumes_where_it_stopped(tmp_path, capsys, monkeypatch)
     options += ["--shard-size", "3", "--threads", "1", "--quiet"]
     reference = tree(run(tmp_path, "ref.zarr", "lattice", " ".join(options[2:])))
     out = tmp_path / "set.zarr"
-    real_write = chunked.write_shard
+    real_write = zarr_store.write_shard
     written = []
 
-    def stopping_after_two(path, shard, **options):
+    def stopping_after_two(path, shard, make):
         if len(written) == 2:
             raise KeyboardInterrupt
         written.append(shard)
-        return real_write(path, shard, **options)
+        return real_write(path, shard, make)
 
-    monkeypatch.setattr(chunked, "write_shard", stopping_after_two)
+    monkeypatch.setattr(zarr_store, "write_shard", stopping_after_two)
     assert trussel_dataset.main([*options, "--out", str(out)]) == 130
     assert "run the same command with --resume" in capsys.readouterr().err
-    assert not out.exists() and os.path.isdir(chunked.partial_path(out))
+    assert not out.exists() and os.path.isdir(zarr_store.partial_path(out))
     with pytest.raises(trussel_dataset.DataSetError, match="resume it with --resume"):
         trussel_dataset.open(out)
-    # Resuming with other parameters is refused, and leaves the shards alone.
-    other = [*options, "--seed", "1", "--resume", "--out", str(out)]
-    assert trussel_dataset.main(other) == 1
-    assert "cannot resume: it was started with other parameters" in capsys.readouterr().err
+    # Resuming with other parameters is refused naming the value needed, and leaves the shards.
+    for change, needed in [
+        ("--seed 1", "--seed 0 (this run has --seed 1)"),
+        ("--shard-size 4", "--shard-size 3 (this run has --shard-size 4)"),
+        ("--graphs 11", "--graphs 10 (this run has --graphs 11)"),
+        ("--bond-prob 0.5", "--bond-prob 0.75 (this run has --bond-prob 0.5)"),
+        ("--distances", "no --distances: resume with that"),
+        ("--dim 3", "--dim 2 (this run has --dim 3)"),  # not --nodes, which changes with it
+        ("--family geometric", "--family lattice (this run has --family geometric)"),
+    ]:
+        assert trussel_dataset.main([*options, *change.split(), "--resume", "--out", str(out)]) == 1
+        assert f"cannot resume: it was started with {needed}" in capsys.readouterr().err
     done_before, written[:] = list(written), []
     monkeypatch.setattr(
-        chunked, "write_shard", lambda *a, **k: written.append(a[1]) or real_write(*a, **k)
+        zarr_store, "write_shard", lambda *a, **k: written.append(a[1]) or real_write(*a, **k)
     )
     assert trussel_dataset.main([*options, "--resume", "--out", str(out)]) == 0
     assert sorted(written) == sorted(set(range(4)) - set(done_before))
-    assert tree(out) == reference and not os.path.exists(chunked.partial_path(out))
+    assert tree(out) == reference and not os.path.exists(zarr_store.partial_path(out))
 
 
 def test_dask_workers_write_the_same_store_despite_a_killed_worker(tmp_path, monkeypatch):
@@ -101,7 +109,7 @@ def test_dask_workers_write_the_same_store_despite_a_killed_worker(tmp_path, mon
     real_write_shards = cluster.write_shards
     killed = []
 
-    def killing_a_busy_worker(client, partial, shards, poll):
+    def killing_a_busy_worker(client, task, shards, poll):
         pids = client.run(os.getpid)
 
         def poll_and_kill(written):
@@ -111,7 +119,7 @@ def test_dask_workers_write_the_same_store_despite_a_killed_worker(tmp_path, mon
                 killed.append(busy[0])
             poll(written)
 
-        real_write_shards(client, partial, shards, poll=poll_and_kill)
+        real_write_shards(client, task, shards, poll=poll_and_kill)
 
     monkeypatch.setattr(cluster, "write_shards", killing_a_busy_worker)
     store = run(tmp_path, "dask.zarr", "lattice", options + " --workers 2")
@@ -240,9 +248,9 @@ STOPPED_STORE = """
     import sys, threading
     import numpy as np
     import trussel_dataset
-    from trussel_dataset import cli, generation
+    from trussel_dataset import cli_common, generation
 
-    noticed, handler = threading.Event(), cli._StopSignals.handler
+    noticed, handler = threading.Event(), cli_common.StopSignals.handler
     def noticing(self, signum, frame):
         handler(self, signum, frame)
         noticed.set()
@@ -253,7 +261,7 @@ STOPPED_STORE = """
         one = np.ones(1, np.uint8)
         return [dict(positions=np.zeros((2, 2)), edges=np.array([[0, 1]]), labels=one,
                      redundant=one, rank=1, max_rank=1, is_rigid=True)] * count
-    cli._StopSignals.handler, generation.draw_chunk = noticing, draw_chunk
+    cli_common.StopSignals.handler, generation.draw_chunk = noticing, draw_chunk
     options = "--family complete --nodes 5 --graphs 9 --shard-size 3 --threads 1 --quiet --out"
     sys.exit(trussel_dataset.main([*options.split(), sys.argv[1]]))
 """
@@ -274,5 +282,32 @@ def test_a_signal_keeps_the_finished_shards(tmp_path, signum, code):
             raise
     assert process.returncode == code, stderr
     assert "finished shards are kept in" in stderr and not out.exists()
-    done = zarr.open_group(chunked.partial_path(out), mode="r")["shard_done"]
+    done = zarr.open_group(zarr_store.partial_path(out), mode="r")["shard_done"]
     assert done[:].tolist() == [True, False, False]
+
+
+@pytest.mark.skipif(sys.platform == "win32", reason="POSIX process groups")
+def test_ctrl_c_of_a_run_on_local_workers_prints_one_line(tmp_path):
+    pytest.importorskip("distributed", reason="the dask extra is not installed")
+    out = tmp_path / "set.zarr"
+    options = SMALL["lattice"] + " --family lattice --graphs 4000 --shard-size 2 --workers 2"
+    command = [sys.executable, "-m", "trussel_dataset", *options.split(), "--out", str(out)]
+    # In a process group of its own, which a terminal's Ctrl-C reaches whole: the workers too.
+    with subprocess.Popen(
+        command, env=ENV, text=True, stderr=subprocess.PIPE, start_new_session=True
+    ) as process:
+        try:
+            first = process.stderr.readline()  # the progress line: the workers are running
+            os.killpg(process.pid, signal.SIGINT)
+            _, stderr = process.communicate(timeout=120)
+        except BaseException:
+            os.killpg(process.pid, signal.SIGKILL)
+            raise
+    assert first.startswith("written on the cluster:"), first + stderr
+    assert process.returncode == 130, stderr
+    lines = stderr.splitlines()  # the progress bar's last line, then why the run stopped
+    assert len(lines) <= 2 and all(line.startswith("written on the cluster") for line in lines[:-1])
+    assert lines[-1] == (
+        f"trussel-dataset: interrupted; finished shards are kept in {out}.partial: run the same "
+        "command with --resume to go on"
+    )

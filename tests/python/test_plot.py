@@ -40,26 +40,26 @@ def test_bars_are_drawn_in_the_colour_of_their_kind():
     assert redundant.tolist() == [1] * 6 + [0] * 3
     ax = plot.plot_framework(POSITIONS, EDGES, redundant, ax=axes(), title="braced")
     legend = [text.get_text() for text in ax.get_legend().get_texts()]
-    assert legend == ["independent (3)", "redundant (6)"]
+    assert legend == ["needed (3)", "redundant (6)"]  # the non-redundant ones are "needed"
     ax.get_legend().remove()  # it may cover a bar
     image = pixels(ax)
     assert (image.std(axis=(0, 1)) > 0.05).all()  # not blank
-    red, blue = plot.REDUNDANT_COLOR, plot.INDEPENDENT_COLOR
+    red, blue = plot.REDUNDANT_COLOR, plot.NEEDED_COLOR
     for bar, color, other in [(0, red, blue), (7, blue, red)]:
         a, b = POSITIONS[EDGES[bar]]
         x, y = ax.transData.transform(a + np.linspace(0.3, 0.7, 41)[:, None] * (b - a)).T
         samples = image[(len(image) - y).astype(int), x.astype(int)]  # middle fifth of the bar
         assert near(samples, color).sum() >= 5 and not near(samples, other).any(), bar
     kinds = {c.get_gid(): c for c in ax.collections}
-    assert kinds["redundant"].get_linestyle() != kinds["independent"].get_linestyle()
-    assert [len(kinds[k].get_segments()) for k in ("independent", "redundant")] == [3, 6]
+    assert kinds["redundant"].get_linestyle() != kinds["needed"].get_linestyle()
+    assert [len(kinds[k].get_segments()) for k in ("needed", "redundant")] == [3, 6]
 
 
 def test_three_dimensional_frameworks_and_refusals():
     positions = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [0, 0, 1], [1, 1, 1.0]])
     edges = [[0, 1], [0, 2], [0, 3], [1, 2], [1, 3], [2, 3], [3, 4]]
     ax = plot.plot_framework(positions, edges, [1] * 6 + [0], ax=axes("3d"))
-    assert {c.get_gid() for c in ax.collections} >= {"independent", "redundant"}
+    assert {c.get_gid() for c in ax.collections} >= {"needed", "redundant"}
     assert pixels(ax).std() > 0.05
     with pytest.raises(ValueError, match="needs projection='3d' axes"):
         plot.plot_framework(positions, edges, [0] * 7, ax=axes())

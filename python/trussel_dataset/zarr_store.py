@@ -13,9 +13,10 @@ store, so memory stays bounded by a few shards and shards can be written in any 
     shard_done          (shards,) bool, one chunk per shard: written after the shard's arrays,
                         so a shard marked done is complete
 
-A store is generated under OUT.partial and renamed to OUT when every shard is done, replacing an
-earlier data set there. An interrupted run leaves OUT.partial, which a run with the same
-parameters and resume=True continues, skipping the shards marked done.
+Only arrays go in and out: a shard's arrays come from a function the writer is given, and what
+they hold is layout's business. A store is generated under OUT.partial and renamed to OUT when
+every shard is done, replacing an earlier data set there. An interrupted run leaves OUT.partial,
+which a run with the same parameters and --resume continues, skipping the shards marked done.
 
 Reading gives the arrays of an .npz data set, by the same names and with the same values and
 dtypes, lazily: per-framework arrays are read a chunk at a time and per-bar arrays a shard at a
@@ -35,7 +36,7 @@ from typing import Any
 
 import numpy as np
 
-from . import families, storage
+from . import layout
 
 SUFFIX = ".zarr"
 PARTIAL_SUFFIX = ".partial"
@@ -52,26 +53,25 @@ class StoreError(ValueError):
     """A store that cannot be written or resumed as asked."""
 
 
-def is_chunked(path: str | os.PathLike[str]) -> bool:
+class ResumeMismatch(StoreError):
+    """An unfinished store started otherwise than asked. `differences` lists each (what,
+    stored, asked): what is format_version, graphs, shard_size, the name of a 0-d array (such
+    as seed) or the name of an array (whose dtype and shape, or None when absent, are given)."""
+
+    def __init__(self, path: str, differences: list[tuple[str, Any, Any]]) -> None:
+        what, stored, asked = differences[0]
+        super().__init__(
+            f"{path}: cannot resume: it was started with {what} {stored!r}, not {asked!r}"
+        )
+        self.path, self.differences = path, differences
+
+
+def is_store(path: str | os.PathLike[str]) -> bool:
     return os.fspath(path).rstrip("/\\").lower().endswith(SUFFIX)
 
 
 def partial_path(out: str | os.PathLike[str]) -> str:
     return os.fspath(out).rstrip("/\\") + PARTIAL_SUFFIX
-
-
-def default_shard_size(parameters: families.Parameters) -> int:
-    """Frameworks per shard: a power of two giving shards of roughly 16 MB of arrays, from the
-    parameters alone, so that every run with these parameters cuts the same shards."""
-    n, d = parameters.node_count(), parameters.dim
-    bars = {"complete": n * (n - 1) // 2, "geometric": round(n * parameters.degree / 2)}.get(
-        parameters.family, 3 * n if d == 2 else 6 * n
-    )
-    per_framework = 8 * n * d + 8 * n * n * parameters.distances + 8 * bars + 64
-    size = 1
-    while size < _MAX_SHARD_SIZE and 2 * size * per_framework <= _SHARD_BYTES:
-        size *= 2
-    return size
 
 
 def _zarr():
@@ -98,59 +98,47 @@ def _shard_name(shard: int) -> str:
     return f"bars/{shard:06d}"
 
 
-class Layout:
-    """Names, dtypes and per-framework shapes of a data set's arrays, taken from framework 0."""
-
-    def __init__(self, parameters: families.Parameters) -> None:
-        from . import generation  # generation uses storage; import here to keep layers apart
-
-        template = generation.draw(parameters, 0)
-        nodes = parameters.node_count()
-        self.per_bar = {
-            name: np.dtype(storage.edge_dtype(nodes) if name == "edges" else storage.DTYPES[name])
-            for name in storage.PER_BAR
-            if name in template
-        }
-        self.per_framework = {
-            name: (np.dtype(storage.DTYPES[name]), np.shape(template[name]))
-            for name in storage.PER_FRAMEWORK
-            if name in template
-        }
-
-
-def _scalars(parameters: families.Parameters, graphs: int) -> dict[str, list[Any]]:
-    """Every 0-d array of the data set as [dtype, value], JSON-ready."""
-    arrays = storage.scalar_arrays(parameters.stored(), graphs)
-    return {name: [array.dtype.str, array.item()] for name, array in arrays.items()}
-
-
-def _attributes(parameters: families.Parameters, graphs: int, shard_size: int) -> dict[str, Any]:
-    layout = Layout(parameters)
+def describe(template: Mapping[str, Any], graphs: int, shard_size: int) -> dict[str, Any]:
+    """The group attributes of a store of `graphs` frameworks in shards of `shard_size` whose
+    arrays are those of `template` (the arrays of any frameworks with the same parameters):
+    their names, dtypes and per-framework shapes, and its 0-d arrays."""
+    scalars: dict[str, list[Any]] = {}
+    per_bar: dict[str, str] = {}
+    per_framework: dict[str, list[Any]] = {}
+    for name, value in template.items():
+        array = np.asarray(value)
+        if name == "graphs":
+            array = np.asarray(np.uint64(graphs))
+        if array.ndim == 0:
+            scalars[name] = [array.dtype.str, array.item()]
+        elif name in layout.PER_BAR:
+            per_bar[name] = array.dtype.str
+        elif name in layout.PER_FRAMEWORK:
+            per_framework[name] = [array.dtype.str, list(array.shape[1:])]
     return {
         _KEY: {
-            "format_version": storage.FORMAT_VERSION,
+            "format_version": layout.FORMAT_VERSION,
             "graphs": graphs,
             "shard_size": shard_size,
             "shards": -(-graphs // shard_size),
-            "scalars": _scalars(parameters, graphs),
-            "per_bar": {name: dtype.str for name, dtype in layout.per_bar.items()},
+            "scalars": scalars,
+            "per_bar": {name: per_bar[name] for name in layout.PER_BAR if name in per_bar},
             "per_framework": {
-                name: [dtype.str, list(shape)]
-                for name, (dtype, shape) in layout.per_framework.items()
+                name: per_framework[name] for name in layout.PER_FRAMEWORK if name in per_framework
             },
         }
     }
 
 
 def create(
-    path: str | os.PathLike[str], parameters: families.Parameters, graphs: int, shard_size: int
+    path: str | os.PathLike[str], template: Mapping[str, Any], graphs: int, shard_size: int
 ) -> None:
     """A new, empty store at `path` (replacing whatever store is there) for `graphs`
-    frameworks in shards of `shard_size`."""
+    frameworks in shards of `shard_size`, with the arrays of `template` (see describe)."""
     zarr = _zarr()
     if graphs < 0 or shard_size < 1:
         raise ValueError(f"need graphs >= 0 and shard_size >= 1, got {graphs}, {shard_size}")
-    attributes = _attributes(parameters, graphs, shard_size)
+    attributes = describe(template, graphs, shard_size)
     description = attributes[_KEY]
     group = zarr.open_group(os.fspath(path), mode="w", zarr_format=3)
     for name, (dtype, shape) in description["per_framework"].items():
@@ -183,10 +171,11 @@ def create(
 
 
 def pending_shards(
-    path: str | os.PathLike[str], parameters: families.Parameters, graphs: int, shard_size: int
+    path: str | os.PathLike[str], template: Mapping[str, Any], graphs: int, shard_size: int
 ) -> list[int]:
     """The shards of the store at `path` that are not marked done, after checking that the
-    store was started with these parameters, frameworks and shard size."""
+    store was started with the arrays of `template`, `graphs` frameworks and `shard_size`
+    (ResumeMismatch naming the first difference otherwise)."""
     zarr = _zarr()
     try:
         group = zarr.open_group(os.fspath(path), mode="r")
@@ -196,66 +185,69 @@ def pending_shards(
         raise StoreError(
             f"{os.fspath(path)}: cannot resume: not a data set store ({error})"
         ) from None
-    expected = _attributes(parameters, graphs, shard_size)[_KEY]
-    for name in ("format_version", "graphs", "shard_size", "scalars", "per_bar", "per_framework"):
-        if description.get(name) != expected[name]:
-            raise StoreError(
-                f"{os.fspath(path)}: cannot resume: it was started with other {_what(name)}"
-            )
+    expected = describe(template, graphs, shard_size)[_KEY]
+    path = os.fspath(path)
+    differences = [
+        (name, description.get(name), expected[name])
+        for name in ("format_version", "graphs", "shard_size")
+        if description.get(name) != expected[name]
+    ]
+    stored, asked = description.get("scalars") or {}, expected["scalars"]
+    for name in [*asked, *(name for name in stored if name not in asked)]:
+        if stored.get(name) != asked.get(name):
+            values = [(stored.get(name) or [None, None])[1], (asked.get(name) or [None, None])[1]]
+            differences.append((name, *values))
+    for kind in ("per_framework", "per_bar"):
+        was, wanted = description.get(kind) or {}, expected[kind]
+        for name in [*wanted, *(name for name in was if name not in wanted)]:
+            if was.get(name) != wanted.get(name):
+                differences.append((name, was.get(name), wanted.get(name)))
+    if differences:
+        raise ResumeMismatch(path, differences)
     if done.shape != (expected["shards"],):
-        raise StoreError(f"{os.fspath(path)}: cannot resume: its shard markers are damaged")
+        raise StoreError(f"{path}: cannot resume: its shard markers are damaged")
     return [int(shard) for shard in np.flatnonzero(~done)]
-
-
-def _what(name: str) -> str:
-    return {
-        "graphs": "--graphs",
-        "shard_size": "--shard-size",
-        "scalars": "parameters",
-        "format_version": "a format version",
-    }.get(name, "parameters")
 
 
 def write_shard(
     path: str | os.PathLike[str],
     shard: int,
-    *,
-    chunk_size: int = 64,
-    advance: Callable[[int], None] | None = None,
+    make: Callable[[int, int], Mapping[str, Any]],
 ) -> int:
-    """Generates shard `shard` of the store at `path` from the parameters stored there, writes
-    its arrays, then marks it done; returns its number of frameworks. Writing a shard again
-    writes the same bytes, so a task that is retried or run twice does no harm.
-    `advance(count)` is called after every `chunk_size` frameworks generated; it may raise to
-    abandon the shard."""
-    from . import generation
-
+    """Writes shard `shard` of the store at `path` from `make(start, count)`, the arrays of
+    frameworks start .. start + count - 1 as a data set holds them (edge_offsets, per-bar,
+    per-framework and 0-d arrays), then marks it done; returns its number of frameworks. Arrays
+    that are not the store's (other names, dtypes or shapes, other parameters) are refused
+    with StoreError. Writing a shard again writes the same bytes, so a task that is retried or
+    run twice does no harm. Whatever `make` raises abandons the shard."""
     zarr = _zarr()
     group = zarr.open_group(os.fspath(path), mode="r+")
     description = dict(group.attrs)[_KEY]
-    parameters = stored_parameters(description)
     size, graphs = description["shard_size"], description["graphs"]
-    start = shard * size
-    count = min(size, graphs - start)
     if not 0 <= shard < description["shards"]:
         raise ValueError(f"shard {shard} is not in 0..{description['shards'] - 1}")
-    records: list[dict[str, Any]] = []
-    for first in range(start, start + count, chunk_size):
-        part = min(chunk_size, start + count - first)
-        records.extend(generation.draw_chunk(parameters, first, part))
-        if advance is not None:
-            advance(part)
+    start = shard * size
+    count = min(size, graphs - start)
+    arrays = make(start, count)
+    given = describe(arrays, graphs, size)[_KEY]
+    for name in ("scalars", "per_bar", "per_framework"):
+        if given[name] != description[name]:
+            raise StoreError(
+                f"{os.fspath(path)}: shard {shard} was made with other {name.replace('_', '-')} "
+                f"arrays than the store's: {given[name]} against {description[name]}"
+            )
+    offsets = np.asarray(arrays["edge_offsets"], dtype=np.int64)
+    if offsets.shape != (count + 1,) or offsets[0] != 0:
+        raise StoreError(
+            f"{os.fspath(path)}: shard {shard} was made with {len(offsets) - 1} frameworks, "
+            f"not {count}"
+        )
     region = slice(start, start + count)
-    counts = np.array([len(record["labels"]) for record in records], dtype=np.int64)
-    for name, (dtype, _) in description["per_framework"].items():
-        values = np.array([record[name] for record in records], dtype=np.dtype(dtype))
-        group[name].with_config(_EVERY_CHUNK)[region] = values
+    for name in description["per_framework"]:
+        group[name].with_config(_EVERY_CHUNK)[region] = np.asarray(arrays[name])
     bars = group.require_group(_shard_name(shard))
-    for name, dtype in description["per_bar"].items():
-        values = np.concatenate([np.asarray(record[name]) for record in records])
-        values = values.astype(np.dtype(dtype), copy=False)
-        if name == "edges":
-            values = values.reshape(-1, 2)
+    for name in description["per_bar"]:
+        values = np.asarray(arrays[name])
         bars.create_array(
             name,
             shape=values.shape,
@@ -266,7 +258,7 @@ def write_shard(
             overwrite=True,
             config=_EVERY_CHUNK,
         )[...] = values
-    group["bar_counts"].with_config(_EVERY_CHUNK)[region] = counts
+    group["bar_counts"].with_config(_EVERY_CHUNK)[region] = np.diff(offsets)
     group["shard_done"][shard] = True
     return count
 
@@ -301,13 +293,6 @@ def check_replaceable(path: str | os.PathLike[str]) -> None:
         raise StoreError(f"{path} exists and is not a data set store; not replacing it")
 
 
-def stored_parameters(description: Mapping[str, Any]) -> families.Parameters:
-    arrays: dict[str, Any] = _scalar_arrays(description)
-    if "distances" in description["per_framework"]:
-        arrays["distances"] = True
-    return families.Parameters.from_stored(arrays)
-
-
 def _scalar_arrays(description: Mapping[str, Any]) -> dict[str, np.ndarray]:
     return {
         name: np.array(value, dtype=np.dtype(dtype))
@@ -318,7 +303,7 @@ def _scalar_arrays(description: Mapping[str, Any]) -> dict[str, np.ndarray]:
 # Reading.
 
 
-class ChunkedDataSet(storage.DataSet):
+class ChunkedDataSet(layout.DataSet):
     """A data set store read lazily: the mapping gives lazy arrays (slice them, or pass them
     to numpy.asarray), framework(k) reads k's shard and keeps the last few decoded."""
 
@@ -336,8 +321,8 @@ class ChunkedDataSet(storage.DataSet):
         self._cache: collections.OrderedDict[int, dict[str, np.ndarray]] = collections.OrderedDict()
         self._lock = threading.Lock()
 
-    # Mapping of names to arrays, as in an .npz.
-    def __getitem__(self, name: str) -> Any:
+    # Arrays by name, as in an .npz.
+    def _array(self, name: str) -> Any:
         if name in self._scalars:
             return self._scalars[name]
         if name == "edge_offsets":
@@ -346,12 +331,8 @@ class ChunkedDataSet(storage.DataSet):
             return LazyArray(self, name)
         raise KeyError(name)
 
-    def __iter__(self) -> Iterator[str]:
-        names = ["edge_offsets", *self._per_bar, *self._per_framework, *self._scalars]
-        return iter(names)
-
-    def __len__(self) -> int:
-        return 1 + len(self._per_bar) + len(self._per_framework) + len(self._scalars)
+    def keys(self) -> list[str]:
+        return ["edge_offsets", *self._per_bar, *self._per_framework, *self._scalars]
 
     @property
     def graphs(self) -> int:
@@ -370,11 +351,11 @@ class ChunkedDataSet(storage.DataSet):
         base = self._offsets[shard * self._shard_size]
         start, stop = (int(x - base) for x in self._offsets[k : k + 2])
         record: dict[str, Any] = {}
-        for name in storage.PER_BAR:
+        for name in layout.PER_BAR:
             if name in block:
                 part = block[name][start:stop]
                 record[name] = part.astype(np.int64) if name == "edges" else part
-        for name in storage.PER_FRAMEWORK:
+        for name in layout.PER_FRAMEWORK:
             if name in block:
                 record[name] = block[name][local]
         return record
@@ -405,7 +386,7 @@ class ChunkedDataSet(storage.DataSet):
             array = group[name]  # checked before reading, so that it asks for no more
             chunks = (max(1, bars), *shape[1:])
             if array.shape != shape or array.dtype != np.dtype(dtype) or array.chunks != chunks:
-                raise storage.DataSetError(
+                raise layout.DataSetError(
                     f"{self.path}: damaged data set: {name} of shard {shard} has shape "
                     f"{array.shape}, chunks {array.chunks} and dtype {array.dtype}, not "
                     f"{shape}, {chunks} and {np.dtype(dtype)}"
@@ -413,7 +394,7 @@ class ChunkedDataSet(storage.DataSet):
             block[name] = np.asarray(array[...])
         nodes = int(self._scalars["nodes"])
         if "edges" in block and block["edges"].size and int(block["edges"].max()) >= nodes:
-            raise storage.DataSetError(
+            raise layout.DataSetError(
                 f"{self.path}: damaged data set: a bar of shard {shard} joins node "
                 f"{int(block['edges'].max())} of {nodes} nodes"
             )
@@ -424,12 +405,12 @@ class ChunkedDataSet(storage.DataSet):
         DataSetError naming the store."""
         try:
             return read()
-        except storage.DataSetError:
+        except layout.DataSetError:
             raise
         except MemoryError:
             raise
         except Exception as error:
-            raise storage.DataSetError(
+            raise layout.DataSetError(
                 f"{self.path}: damaged data set: {type(error).__name__}: {error}"
             ) from error
 
@@ -509,7 +490,7 @@ def open_store(path: str | os.PathLike[str]) -> ChunkedDataSet:
     path = os.fspath(path)
     if not os.path.exists(path):
         if os.path.isdir(partial_path(path)):
-            raise storage.DataSetError(
+            raise layout.DataSetError(
                 f"{path}: not written yet: an unfinished run left {partial_path(path)}; "
                 f"resume it with --resume"
             )
@@ -518,44 +499,44 @@ def open_store(path: str | os.PathLike[str]) -> ChunkedDataSet:
         group = zarr.open_group(path, mode="r")
         attributes = dict(group.attrs)
     except Exception as error:
-        raise storage.DataSetError(f"{path}: not a readable data set ({error})") from error
+        raise layout.DataSetError(f"{path}: not a readable data set ({error})") from error
     description = attributes.get(_KEY)
     if not isinstance(description, dict):
-        raise storage.DataSetError(f"{path}: no format version: not a data set")
+        raise layout.DataSetError(f"{path}: no format version: not a data set")
     version = description.get("format_version")
     if not isinstance(version, int):
-        raise storage.DataSetError(f"{path}: no format version: not a data set")
-    if version > storage.FORMAT_VERSION:
-        raise storage.DataSetError(
+        raise layout.DataSetError(f"{path}: no format version: not a data set")
+    if version > layout.FORMAT_VERSION:
+        raise layout.DataSetError(
             f"{path}: format version {version} is newer than this trussel_dataset reads "
-            f"({storage.FORMAT_VERSION}); upgrade trussel"
+            f"({layout.FORMAT_VERSION}); upgrade trussel"
         )
-    if version != storage.FORMAT_VERSION:
-        raise storage.DataSetError(f"{path}: format version {version} is not supported")
+    if version != layout.FORMAT_VERSION:
+        raise layout.DataSetError(f"{path}: format version {version} is not supported")
     problem = _store_problem(group, description)
     if problem:
-        raise storage.DataSetError(f"{path}: damaged data set: {problem}")
+        raise layout.DataSetError(f"{path}: damaged data set: {problem}")
     problem = _size_problem(path, group, description)
     if problem:
         prefix = "" if problem.startswith("incomplete") else "damaged data set: "
-        raise storage.DataSetError(f"{path}: {prefix}{problem}")
+        raise layout.DataSetError(f"{path}: {prefix}{problem}")
     try:
         done = np.asarray(group["shard_done"][:], dtype=bool)
     except Exception as error:
-        raise storage.DataSetError(f"{path}: damaged data set: shard markers ({error})") from None
+        raise layout.DataSetError(f"{path}: damaged data set: shard markers ({error})") from None
     if not done.all():
         missing = np.flatnonzero(~done)
-        raise storage.DataSetError(
+        raise layout.DataSetError(
             f"{path}: incomplete: {len(missing)} of {len(done)} shards never finished "
             f"(first: {int(missing[0])})"
         )
     data = ChunkedDataSet(path, group, description)
     offsets = data["edge_offsets"]
     if np.any(np.diff(offsets) < 0):
-        raise storage.DataSetError(f"{path}: damaged data set: negative bar counts")
+        raise layout.DataSetError(f"{path}: damaged data set: negative bar counts")
     missing = _missing_chunk(path, description, offsets)
     if missing:
-        raise storage.DataSetError(f"{path}: damaged data set: chunk {missing} is missing")
+        raise layout.DataSetError(f"{path}: damaged data set: chunk {missing} is missing")
     return data
 
 
@@ -592,8 +573,8 @@ def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
         return f"its description is incomplete or malformed ({error})"
     if graphs < 0 or size < 1 or shards != -(-graphs // size) or counted != graphs:
         return "its numbers of frameworks and shards do not agree"
-    unknown = (set(per_bar) - set(storage.PER_BAR)) | (
-        set(per_framework) - set(storage.PER_FRAMEWORK)
+    unknown = (set(per_bar) - set(layout.PER_BAR)) | (
+        set(per_framework) - set(layout.PER_FRAMEWORK)
     )
     if (
         unknown
@@ -611,10 +592,10 @@ def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
     for name, (dtype, shape) in per_framework.items():
         if shape != shapes.get(name, ()) or nodes < 1 or dim < 1:
             return f"{name} has frameworks of shape {shape}, not of {nodes} nodes in {dim}-D"
-        if dtype != np.dtype(storage.DTYPES[name]):
-            return f"{name} has dtype {dtype}, not {np.dtype(storage.DTYPES[name])}"
+        if dtype != np.dtype(layout.DTYPES[name]):
+            return f"{name} has dtype {dtype}, not {np.dtype(layout.DTYPES[name])}"
     for name, dtype in per_bar.items():
-        written = np.dtype(storage.edge_dtype(nodes) if name == "edges" else storage.DTYPES[name])
+        written = np.dtype(layout.edge_dtype(nodes) if name == "edges" else layout.DTYPES[name])
         if dtype != written:
             return f"{name} has dtype {dtype}, not {written}"
     expected = {

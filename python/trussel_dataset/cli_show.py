@@ -3,22 +3,22 @@
 from __future__ import annotations
 
 import argparse
-import sys
 from collections.abc import Sequence
 
 import numpy as np
 
 import trussel
 
-from . import plot, storage
+from . import formats, layout, plot
+from .cli_common import fail
 
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="trussel-dataset show",
         description=(
-            "Draw framework K of a data set: independent bars solid, redundant bars dashed in a "
-            "second colour. Needs Matplotlib (pip install trussel[plot])."
+            "Draw framework K of a data set: needed bars (not redundant) solid, redundant bars (in "
+            "a circuit) dashed in a second colour. Needs Matplotlib (pip install trussel[plot])."
         ),
     )
     add = parser.add_argument
@@ -33,30 +33,25 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-def _fail(message: str) -> int:
-    print(f"trussel-dataset: {message}", file=sys.stderr)
-    return 1
-
-
 def show_main(argv: Sequence[str]) -> int:
     """Runs `trussel-dataset show` with the arguments after "show"; returns the exit status."""
     args = build_parser().parse_args(argv)
     try:
         plot.require_matplotlib()
     except ImportError as error:
-        return _fail(str(error))
+        return fail(str(error))
     from matplotlib.backends.backend_agg import FigureCanvasAgg
     from matplotlib.figure import Figure
 
     try:
-        data = storage.open_dataset(args.file)
-    except storage.DataSetError as error:
-        return _fail(str(error))
+        data = formats.open_dataset(args.file)
+    except layout.DataSetError as error:
+        return fail(str(error))
     except OSError as error:
-        return _fail(f"cannot read {args.file}: {error.strerror or error}")
+        return fail(f"cannot read {args.file}: {error.strerror or error}")
     if not 0 <= args.index < data.graphs:
         held = f"0..{data.graphs - 1}" if data.graphs else "none"
-        return _fail(f"no framework {args.index} in {args.file} (frameworks: {held})")
+        return fail(f"no framework {args.index} in {args.file} (frameworks: {held})")
     record = data.framework(args.index)
     positions = record["positions"]
     dim = positions.shape[1]
@@ -75,12 +70,12 @@ def show_main(argv: Sequence[str]) -> int:
         try:
             coords = trussel.reconstruct(distances, dim)["coords"]
         except (ValueError, trussel.PanicException) as error:
-            return _fail(f"cannot reconstruct framework {args.index}: {error}")
+            return fail(f"cannot reconstruct framework {args.index}: {error}")
         plot.plot_reconstruction(positions, coords, ax=ax)
         summary += f", reconstruction RMS deviation {plot.align(positions, coords)[1]:.3g}"
     try:
         figure.savefig(args.out, bbox_inches="tight")
     except (OSError, ValueError) as error:
-        return _fail(f"cannot write {args.out}: {getattr(error, 'strerror', None) or error}")
+        return fail(f"cannot write {args.out}: {getattr(error, 'strerror', None) or error}")
     print(f"wrote {args.out}: framework {args.index} of {args.file} ({summary})")
     return 0

@@ -1,0 +1,102 @@
+"""The `trussel-dataset info` subcommand: what a data set holds, and how its targets vary."""
+
+from __future__ import annotations
+
+import argparse
+from collections.abc import Sequence
+
+import numpy as np
+
+from . import formats, layout
+from .cli_common import REDUNDANT, bar_shares, fail, ratio
+
+# How to make the graph-level target vary, per family, when every framework has the same one.
+RECIPES = {
+    ("geometric", False): "a higher --degree (at 100 nodes, --degree 8 makes about 17% of the "
+    "frameworks rigid in the plane, --degree 12 about 28% in 3-D)",
+    ("geometric", True): "a lower --degree",
+    ("lattice", False): "a higher --bond-prob (at 100 nodes, --bond-prob 0.9 makes about 35% of "
+    "the frameworks rigid in the plane, 13% in 3-D)",
+    ("lattice", True): "a lower --bond-prob",
+    ("complete", True): "--family geometric or --family lattice (complete frameworks are rigid)",
+}
+
+
+def constant(counts: dict[str, int], total: int, family: str) -> str | None:
+    """A note when per-framework targets (name: how many of `total` are true) are the same for
+    every framework, with how to make them vary."""
+    same = {name: count == total for name, count in counts.items() if count in (0, total)}
+    if total == 0 or not same:
+        return None
+    value = same[next(iter(same))]
+    names = " and ".join(name for name in same if same[name] == value)
+    verb = "is" if " and " not in names else "are"
+    recipe = RECIPES.get((family, value))
+    hint = f"; for a varied one write the data set with {recipe}" if recipe else ""
+    return f"note: {names} {verb} {value} for every framework: a constant target{hint}"
+
+
+def statistics(data: layout.DataSet) -> list[str]:
+    """Lines describing a data set: its kinds of bars (needed, redundant, independent), the
+    distinct label vectors, the rigid share (with a note when a target is the same for every
+    framework or bar), and in the plane the generic answer beside the rank-based one. Reads one
+    block of frameworks at a time."""
+    graphs = len(data)
+    generic = "generic_redundant" in data
+    sums = dict.fromkeys(["bars", "labels", "redundant", "is_rigid", "generic", "differ"], 0)
+    sums["generic_rigid"] = 0
+    vectors = set()  # hashes of (bars, labels) per framework; a collision is vanishingly rare
+    for block in data.blocks():
+        labels, redundant, edges = block["labels"], block["redundant"], block["edges"]
+        offsets = block["edge_offsets"]
+        sums["bars"] += len(labels)
+        sums["labels"] += int(np.count_nonzero(labels))
+        sums["redundant"] += int(np.count_nonzero(redundant))
+        sums["is_rigid"] += int(np.count_nonzero(block["is_rigid"]))
+        if generic:
+            sums["generic"] += int(np.count_nonzero(block["generic_redundant"]))
+            sums["differ"] += int(np.count_nonzero(block["generic_redundant"] != redundant))
+            sums["generic_rigid"] += int(np.count_nonzero(block["generic_is_rigid"]))
+        for a, b in zip(offsets.tolist(), offsets[1:].tolist()):
+            vectors.add(hash(edges[a:b].tobytes() + labels[a:b].tobytes()))
+    keys = ("nodes", "dim", "seed", "degree", "side", "bond_prob", "jitter")
+    described = ", ".join(f"{key} {data[key].item()}" for key in keys if key in data)
+    bars = sums["bars"]
+    lines = [
+        f"{graphs} frameworks of the {data.family} family ({described})",
+        f"bars: {bars}, of which {bar_shares(bars, sums['redundant'], sums['labels'])}",
+        f"distinct label vectors: {len(vectors)} of {graphs} ({len(vectors) / max(graphs, 1):.1%})",
+        f"rigid: {ratio(sums['is_rigid'], graphs)} of the frameworks",
+    ]
+    if generic:
+        lines.append(
+            f"generic (pebble game): {ratio(sums['generic'], bars)} of the bars {REDUNDANT}, "
+            f"{ratio(sums['generic_rigid'], graphs)} of the frameworks rigid; differs from the "
+            f"rank-based redundant on {ratio(sums['differ'], bars)} of the bars"
+        )
+    targets = {"is_rigid": sums["is_rigid"]}
+    if generic:
+        targets["generic_is_rigid"] = sums["generic_rigid"]
+    notes = [constant(targets, graphs, data.family)]
+    if bars and sums["redundant"] in (0, bars):
+        notes.append(f"note: redundant is {sums['redundant'] == bars} for every bar")
+    return lines + [note for note in notes if note]
+
+
+def info_main(argv: Sequence[str]) -> int:
+    """Runs `trussel-dataset info` with the arguments after "info"; returns the exit status."""
+    parser = argparse.ArgumentParser(
+        prog="trussel-dataset info",
+        description="Print what a data set holds: its kinds of bars and its rigid share.",
+    )
+    parser.add_argument("file", metavar="FILE")
+    args = parser.parse_args(argv)
+    try:
+        data = formats.open_dataset(args.file)
+        lines = statistics(data)  # a store is read here, and may be damaged further in
+    except (OSError, ValueError, KeyError, ImportError) as error:
+        return fail(f"cannot read {args.file}: {error}")
+    print(f"{args.file}: format {int(data['format_version'])}")
+    for line in lines:
+        print(line)
+    return 0
