@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the documentation site into docs/_build/html with warnings as errors, then runs every
+# example on it (the doctest builder: each {doctest} block must print what it shows).
+#   VENV    virtual environment to create or reuse (default .venv-docs)
+#   PYTHON  interpreter for a new environment (default python3)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+PYTHON=${PYTHON:-python3}
+VENV=$(realpath -m "${VENV:-.venv-docs}")
+export PIP_DISABLE_PIP_VERSION_CHECK=1
+
+echo "== preparing $VENV"
+"$PYTHON" -m venv "$VENV"
+PY="$VENV/bin/python"
+# PyTorch's CPU build: from this machine's wheels when there, else from PyTorch's CPU index
+# (the default index would bring the CUDA build).
+if ls /opt/wheels/torch-*.whl >/dev/null 2>&1; then
+  torch=(--find-links /opt/wheels "torch==2.13.0")
+else
+  torch=(--extra-index-url https://download.pytorch.org/whl/cpu "torch>=2.4")
+fi
+"$PY" -m pip install -q "${torch[@]}" -r docs/requirements.txt
+"$PY" -m pip install -q --force-reinstall --no-deps .
+
+rm -rf docs/_build/work docs/_build/html docs/_build/doctest
+mkdir -p docs/_build/work
+# Examples run in docs/_build/work; each builder keeps its own pickled environment.
+build() {
+  "$PY" -m sphinx -b "$1" -W --keep-going -q -j 1 -d "docs/_build/doctrees-$1" docs "docs/_build/$1"
+}
+echo "== HTML"
+build html
+echo "== examples (doctest)"
+build doctest
+tail -n 4 docs/_build/doctest/output.txt
+echo "docs/_build/html/index.html"
