@@ -70,7 +70,28 @@ def read_stub(path: Path) -> Stub:
 
 
 NO_TEXT = "\\-"  # an empty table cell
+# What a key means where a docstring names it without saying (the same key means the same thing
+# in every result).
+COMMON_KEYS = {
+    "n_nodes": "the number of nodes",
+    "d": "the dimension",
+    "final_rank": "the rank of all the candidate bars",
+    "rank": "the rank of all the bars",
+    "is_rigid": "rank == max_rank",
+    "accepted_edges": "the independent bars (i, j), in order",
+    "n_components": "the number of rigid components",
+}
 KEY_LINE = re.compile(r'^(\s*)"(\w+)"\s+(.*)$')
+# The type a docstring writes before a key's meaning ("np.ndarray[u8]", "int", "list[(i,j)]").
+DOC_TYPE = re.compile(r"^(np\.ndarray\[\w+\]|int|float|bool|str|list\[.*?\])(\s+|$)")
+
+
+def meaning(text: str) -> str:
+    """What a docstring's key line says after the type (the stub gives the type)."""
+    columns = re.split(r"\s{2,}", text.strip(), maxsplit=1)
+    if len(columns) == 2 and DOC_TYPE.match(columns[0] + " "):
+        return columns[1]
+    return DOC_TYPE.sub("", text.strip()).lstrip("—- ")
 
 
 def described_keys(docstring: str) -> dict[str, str]:
@@ -82,7 +103,7 @@ def described_keys(docstring: str) -> dict[str, str]:
         match = KEY_LINE.match(line)
         if match:
             current, indent = match[2], len(match[1])
-            keys[current] = " ".join(match[3].split())
+            keys[current] = " ".join(meaning(match[3]).split())
         elif current and line.strip() and len(line) - len(line.lstrip()) > indent:
             keys[current] += " " + " ".join(line.split())
         else:
@@ -139,7 +160,7 @@ def function_page(function: StubFunction, stub: Stub, runtime_doc: str | None) -
             lines += [
                 f"      * - ``{key}``",
                 f"        - ``{annotation}``",
-                f"        - {rst_text(described.get(key, '')) or NO_TEXT}",
+                f"        - {rst_text(described.get(key) or COMMON_KEYS.get(key, '')) or NO_TEXT}",
             ]
         lines.append("")
         if described:
