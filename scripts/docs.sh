@@ -32,5 +32,7 @@ echo "== HTML"
 build html
 echo "== examples (doctest)"
 build doctest
-tail -n 4 docs/_build/doctest/output.txt
+tests=$(awk '$2 == "tests" { print $1 }' docs/_build/doctest/output.txt)
+failures=$(awk '$2 == "failures" && $4 == "tests" { print $1 }' docs/_build/doctest/output.txt)
+echo "examples: $((tests - failures)) passed, $failures failed"
 echo "docs/_build/html/index.html"
