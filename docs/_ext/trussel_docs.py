@@ -369,8 +369,18 @@ UNRUN_PYTHON = re.compile(
 )
 
 
+# A plot directive in a Markdown page (inside {eval-rst}) and its options.
+PLOT = re.compile(r"^\.\. plot::\n((?:   :.*\n)*)", re.MULTILINE)
+
+
 def check_fences(app: Sphinx, docname: str, source: list[str]) -> None:
-    """Every Python example is executed: plain Python fences are refused."""
+    """Every Python example is executed: plain Python fences are refused. A plot in an
+    {eval-rst} block needs its own :filename-prefix: (each block counts its plots from 1, so
+    unnamed pictures of one page would overwrite each other)."""
+    for match in PLOT.finditer(source[0]):
+        if ":filename-prefix:" not in match[1]:
+            line = source[0].count("\n", 0, match.start()) + 1
+            logger.warning("a plot without :filename-prefix:", location=(docname, line))
     for match in UNRUN_PYTHON.finditer(source[0]):
         line = source[0].count("\n", 0, match.start()) + 1
         logger.warning(
