@@ -273,8 +273,8 @@ def dataset_page(names: list[str]) -> str:
             lines += [f".. {kind}:: trussel_dataset.{name}", "   :members:", ""]
         elif callable(value):
             lines += [f".. autofunction:: trussel_dataset.{name}", ""]
-        else:
-            lines += [f".. autodata:: trussel_dataset.{name}", "   :no-value:", ""]
+        else:  # a constant: its value (autodoc would show the docstring of its type)
+            lines += [f".. py:data:: {name}", f"   :value: {value!r}", ""]
     for module, title in (("pyg", "PyTorch Geometric"), ("plot", "Pictures")):
         heading = f"``trussel_dataset.{module}``: {title}"
         lines += [heading, "-" * len(heading), "", f".. automodule:: trussel_dataset.{module}"]
