@@ -15,16 +15,17 @@ PY="$VENV/bin/python"
 # PyTorch's CPU build: from this machine's wheels when there, else from PyTorch's CPU index
 # (the default index would bring the CUDA build).
 if ls /opt/wheels/torch-*.whl >/dev/null 2>&1; then
-  torch=(--find-links /opt/wheels "torch==2.13.0")
+  "$PY" -m pip install -q --find-links /opt/wheels "torch==2.13.0"
 else
-  torch=(--extra-index-url https://download.pytorch.org/whl/cpu "torch>=2.4")
+  "$PY" -m pip install -q torch --index-url https://download.pytorch.org/whl/cpu
 fi
-"$PY" -m pip install -q "${torch[@]}" -r docs/requirements.txt
+"$PY" -m pip install -q -r docs/requirements.txt
 "$PY" -m pip install -q --force-reinstall --no-deps .
 
-rm -rf docs/_build/work docs/_build/html docs/_build/doctest
+# A clean build every time: pages read earlier would keep the outputs of an earlier trussel.
+rm -rf docs/_build
 mkdir -p docs/_build/work
-# Examples run in docs/_build/work; each builder keeps its own pickled environment.
+# Examples run in docs/_build/work.
 build() {
   "$PY" -m sphinx -b "$1" -W --keep-going -q -j 1 -d "docs/_build/doctrees-$1" docs "docs/_build/$1"
 }

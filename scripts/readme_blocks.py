@@ -2,7 +2,8 @@
 
 Every ```sh block is run with bash (stopping at the first failing command) and every ```python
 block is checked as a doctest with the clone's .venv/bin/python, after the blocks before it. A
-block right after a line `<!-- no-ci: reason -->` is skipped, and the reason printed.
+block right after a line `<!-- no-ci: reason -->` is skipped, and the reason printed. The clone
+holds the last commit: uncommitted changes are not tried.
 
 Usage: python3 scripts/readme_blocks.py [--list] [README.md]
 """
