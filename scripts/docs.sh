@@ -33,7 +33,10 @@ echo "== HTML"
 build html
 echo "== examples (doctest)"
 build doctest
-tests=$(awk '$2 == "tests" { print $1 }' docs/_build/doctest/output.txt)
-failures=$(awk '$2 == "failures" && $4 == "tests" { print $1 }' docs/_build/doctest/output.txt)
-echo "examples: $((tests - failures)) passed, $failures failed"
+# The closing summary of the doctest builder: "N tests", "M failures in tests".
+awk '/^Doctest summary/ { summary = 1 }
+     summary && $2 == "tests" { tests = $1 }
+     summary && $2 == "failures" && $4 == "tests" { failures = $1 }
+     END { printf "examples: %d passed, %d failed\n", tests - failures, failures }' \
+  docs/_build/doctest/output.txt
 echo "docs/_build/html/index.html"
