@@ -231,7 +231,8 @@ def module_index_page(names: list[str], stub: Stub) -> str:
         "",
         ".. py:module:: trussel",
         "",
-        "The extension module, one page per name of ``trussel.__all__`` (in that order). Arrays",
+        "The extension module, one page per name of ``trussel.__all__`` (in that order) and per",
+        "exception class. Arrays",
         "are NumPy arrays; every function checks its arguments and raises ``TypeError``,",
         "``OverflowError`` or ``ValueError`` with a message naming the argument.",
         "",
@@ -294,6 +295,8 @@ def generate_reference(app: Sphinx) -> None:
 
     stub = read_stub(Path(app.config.trussel_stub))
     names = list(trussel.__all__)
+    # and the module's exception classes (PanicException), which __all__ leaves out
+    names += [name for name in stub.classes if name not in names and hasattr(trussel, name)]
     out = Path(app.srcdir) / GENERATED
     wanted = {"index.rst", "result-types.rst", "trussel_dataset.rst"}
     for name in names:
