@@ -242,7 +242,6 @@ inline constexpr const char kGenericRigidityDoc[] =
     "  \"n_nodes\"    int\n"
     "  \"d\"          int";
 
-
 inline constexpr const char kRigiditySweepDoc[] =
     "rigidity_sweep(n, edges)\n"
     "--\n"
