@@ -100,7 +100,7 @@ def draw_clusters(path: str, size: int, p: float, rng: np.random.Generator) -> N
     rank = np.empty_like(counts)
     rank[np.argsort(-counts, kind="stable")] = np.arange(len(counts))
     colours = np.array(
-        [plot.INDEPENDENT_COLOR if r == 0 else palette[(r - 1) % len(palette)] for r in rank]
+        [plot.NEEDED_COLOR if r == 0 else palette[(r - 1) % len(palette)] for r in rank]
     )
     rigid = counts[component] >= 2
     figure, ax = plt.subplots(figsize=(7, 4.4))
