@@ -178,6 +178,76 @@ std::vector<double> stress_projection(const FloatMatrix& coords, const std::vect
   return result;
 }
 
+// Forces of a self-stress at or below this fraction of the largest are zero, at or above the
+// second they are not; between the two the fast answer is not clear-cut.
+constexpr double kForceZero = 1e-9;
+constexpr double kForceSure = 1e-6;
+// Self-stresses whose forces exceed the weights that made them by more than this factor come
+// from a poorly conditioned basis, and are not trusted.
+constexpr double kForceGrowth = 1e6;
+
+// The fast way to the redundant bars, when it gives a clear answer: a self-stress is a
+// combination of the fundamental circuits of the dependent bars (weights w_f on them, the
+// accepted rows' coefficients solved with the elimination, one pass of refinement). Each
+// accepted bar's force |b_k| * |row|, for kStressCombinations fixed weightings, must be either
+// at most kForceZero or at least kForceSure times the largest force, and the forces may not grow
+// beyond kForceGrowth times the weights; otherwise returns false and the caller takes the
+// projection, whose accuracy does not depend on the basis.
+bool circuit_support(const FloatMatrix& coords, const std::vector<Edge>& edges,
+                     const std::vector<std::uint8_t>& labels,
+                     const std::vector<std::uint64_t>& basis_edge,
+                     const SparseRankEliminator& eliminator, std::vector<std::uint8_t>& redundant) {
+  const std::size_t ncols = static_cast<std::size_t>(coords.rows() * coords.cols());
+  std::array<std::uint32_t, 6> cols{};
+  std::array<double, 6> values{};
+  std::vector<std::uint8_t> stressed(basis_edge.size(), 0);
+  for (std::size_t round = 0; round < kStressCombinations; ++round) {
+    std::vector<double> target(ncols, 0.0);
+    double weighted = 0.0;
+    for (std::size_t e = 0; e < edges.size(); ++e) {
+      if (labels[e] == 1) continue;
+      const double w = stress_weight(round, e);
+      const std::size_t entries = edge_row(coords, edges[e], cols.data(), values.data());
+      double row_max = 0.0;
+      for (std::size_t t = 0; t < entries; ++t) {
+        target[cols[t]] = target[cols[t]] + w * values[t];
+        row_max = std::max(row_max, std::fabs(values[t]));
+      }
+      weighted = std::max(weighted, w * row_max);
+    }
+    std::vector<double> b = eliminator.span_coefficients(target);
+    std::vector<double> residual = target;
+    for (std::size_t k = 0; k < b.size(); ++k) {
+      const std::size_t entries =
+          edge_row(coords, edges[basis_edge[k]], cols.data(), values.data());
+      for (std::size_t t = 0; t < entries; ++t) {
+        residual[cols[t]] = residual[cols[t]] - b[k] * values[t];
+      }
+    }
+    const std::vector<double> correction = eliminator.span_coefficients(std::move(residual));
+    std::vector<double> forces(b.size());
+    double largest = weighted;
+    for (std::size_t k = 0; k < b.size(); ++k) {
+      b[k] = b[k] + correction[k];
+      const std::size_t entries =
+          edge_row(coords, edges[basis_edge[k]], cols.data(), values.data());
+      double row_max = 0.0;
+      for (std::size_t t = 0; t < entries; ++t) row_max = std::max(row_max, std::fabs(values[t]));
+      forces[k] = std::fabs(b[k]) * row_max;
+      largest = std::max(largest, forces[k]);
+    }
+    if (!(largest <= kForceGrowth * weighted)) return false;
+    for (std::size_t k = 0; k < b.size(); ++k) {
+      if (forces[k] <= kForceZero * largest) continue;
+      if (!(forces[k] >= kForceSure * largest)) return false;
+      stressed[k] = 1;
+    }
+    poll_interrupt(ncols + edges.size());
+  }
+  for (std::size_t k = 0; k < basis_edge.size(); ++k) redundant[basis_edge[k]] = stressed[k];
+  return true;
+}
+
 }  // namespace
 
 std::uint64_t framework_max_rank(std::uint64_t n, std::uint64_t d) {
@@ -263,9 +333,11 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
     return result;
   }
 
-  const std::vector<double> projection = stress_projection(coords, edges, eliminator_priority);
-  for (std::size_t e = 0; e < count; ++e) {
-    if (result.labels[e] == 1) result.redundant[e] = projection[e] > kStressThreshold ? 1 : 0;
+  if (!circuit_support(coords, edges, result.labels, basis_edge, eliminator, result.redundant)) {
+    const std::vector<double> projection = stress_projection(coords, edges, eliminator_priority);
+    for (std::size_t e = 0; e < count; ++e) {
+      if (result.labels[e] == 1) result.redundant[e] = projection[e] > kStressThreshold ? 1 : 0;
+    }
   }
   // At full generic rank a bar outside every generic circuit is outside every circuit here.
   if (result.rank == generic.rank) {

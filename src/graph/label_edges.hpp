@@ -46,9 +46,11 @@ double coordinate_scale(const FloatMatrix& coords);
 /// reduced in order by sparse elimination (SparseRankEliminator, threshold pivoting towards a
 /// nested-dissection order); an edge is independent when its remainder keeps an entry above
 /// tol times the largest extent of the coordinates. `redundant` does not depend on the order: the
-/// edges on which the projections of fixed pseudo-random vectors onto the self-stresses (least
-/// squares by iterated ridge regression) exceed 1e-10; at the full generic rank it is also limited
-/// to the generically redundant edges. The edges must be valid (indices below n, no loops, no
+/// support of self-stresses, from combinations of the fundamental circuits solved with the
+/// elimination when their forces are clear-cut (circuit_support), else from the projections of
+/// fixed pseudo-random vectors onto the self-stresses (least squares by iterated ridge
+/// regression) above 1e-10; at the full generic rank it is also limited to the generically
+/// redundant edges. The edges must be valid (indices below n, no loops, no
 /// repeats). Touches no Python object. With `find_redundant` false only the greedy labels are
 /// computed (`redundant` stays all 1).
 EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol,

@@ -187,8 +187,11 @@ def label_edges(
     threshold pivoting; a bar is independent when its reduced row keeps an entry larger than
     tol · s, s being the largest extent of the coordinates along an axis (so bars shorter than
     that count as joining coincident points). "redundant" does not depend on the order of the bars:
-    a bar is redundant when the projection of fixed pseudo-random vectors onto the self-stresses
-    (the least-squares residual, by iterated ridge regression) is non-zero on it (above 1e-10).
+    a bar is redundant when a self-stress is non-zero on it: from combinations of the dependent
+    bars' circuits when their forces are clear-cut, else from the projection of fixed
+    pseudo-random vectors onto the self-stresses (the least-squares residual, by iterated ridge
+    regression, above 1e-10), whose accuracy depends on the smallest non-zero singular value of
+    the rigidity matrix and not on the bars the elimination kept.
 
     Parameters
     ----------
