@@ -173,14 +173,9 @@ def open_npz(path: str | os.PathLike[str]) -> layout.DataSet:
     version = arrays.get("format_version")
     if version is None or version.shape != () or version.dtype.kind not in "iu":
         raise layout.DataSetError(f"{os.fspath(path)}: no format version: not a data set")
-    version = int(version)
-    if version > layout.FORMAT_VERSION:
-        raise layout.DataSetError(
-            f"{os.fspath(path)}: format version {version} is newer than this trussel_dataset "
-            f"reads ({layout.FORMAT_VERSION}); upgrade trussel"
-        )
-    if version != layout.FORMAT_VERSION:
-        raise layout.DataSetError(f"{os.fspath(path)}: format version {version} is not supported")
+    problem = layout.version_problem(int(version))
+    if problem:
+        raise layout.DataSetError(f"{os.fspath(path)}: {problem}")
     problem = layout.inconsistency(arrays)
     if problem:
         raise layout.DataSetError(f"{os.fspath(path)}: damaged data set: {problem}")
