@@ -395,7 +395,7 @@ for _base in BASES:  # the seeds as written must read back whole
 # Stores: the files of a few small .zarr data sets, damaged in their JSON metadata (the data
 # set's description and each array's own) and in their files (removed, cut, extended, flipped,
 # swapped between arrays or shards), then read and used through the lazy reader.
-STORE_SEEDS = [  # 2-D lattice with the generic arrays, 3-D geometric, complete with distances
+STORE_SEEDS = [  # 2-D lattice, 3-D geometric (both with generic arrays), complete with distances
     ["--family", "lattice", "--nodes", "9", "--bond-prob", "0.8", "--graphs", "5"],
     ["--family", "geometric", "--nodes", "7", "--dim", "3", "--degree", "3", "--graphs", "3"],
     ["--family", "complete", "--nodes", "4", "--distances", "--graphs", "4"],

@@ -107,9 +107,11 @@ def _read_member(archive: zipfile.ZipFile, info: zipfile.ZipInfo, size: int) -> 
         if version not in ((1, 0), (2, 0)):
             raise ValueError(f"{name} is a .npy of version {version}")
         read_header = getattr(np.lib.format, f"read_array_header_{version[0]}_0")
+        # NumPy's repair of old headers raises TokenError or SyntaxError, its sorting of keys
+        # that are not all strings TypeError.
         try:
             shape, _, dtype = read_header(stream)
-        except (tokenize.TokenError, SyntaxError) as error:  # from NumPy's repair of old headers
+        except (tokenize.TokenError, SyntaxError, TypeError) as error:
             raise ValueError(f"{name} has an unreadable header ({error})") from None
         if dtype.hasobject or min(shape, default=0) < 0:
             raise ValueError(f"{name} holds Python objects or has a negative shape")

@@ -297,6 +297,7 @@ def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
         (moved + good[directory + 4 :], "outside the file"),  # a member before the file's start
         ({"edges.npy": huge + bytes(8)}, "a (1099511627776,) array of float64 is not"),
         ({"edges.npy": npy(b"{'descr': [")}, "unreadable header"),  # tokenizer error
+        ({"edges.npy": npy(b"{b'descr': '<f8', 'shape': ()}")}, "unreadable header"),  # key types
         (None, "no format version"),
         ((("format_version", np.inf),), "no format version"),
         ((("format_version", 4),), "format version 4 is newer than this trussel_dataset reads"),
