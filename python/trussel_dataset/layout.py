@@ -13,8 +13,8 @@ import numpy as np
 
 FORMAT_VERSION = 3
 # The oldest format version still read. Format 2 has the same arrays as format 3, but its labels
-# and redundant bars came from an earlier elimination in label_edges, which at moved sites could
-# find a rank above the generic one; its space data sets have no generic arrays.
+# and redundant bars came from an earlier elimination in label_edges, which could find a rank
+# above the generic one; its data sets in space have no generic arrays.
 OLDEST_FORMAT_VERSION = 2
 
 # Arrays with one entry per bar (concatenated over frameworks, cut by edge_offsets) and with one
