@@ -97,6 +97,7 @@ def seed_arrays(family, parameters, graphs):
 
 
 BASES = [seed_arrays(*seed) for seed in SEEDS]
+BASES.append(BASES[-1] | {"format_version": np.asarray(np.uint64(2))})  # the earlier format
 NAMES = sorted({name for base in BASES for name in base} | {"bogus", "edges.npy", ""})
 VALUES = [0, 1, 2, 3, 5, 7, -1, -2, 255, 256, 2**31, 2**32, 2**63 - 1, 2**63, 2**64 - 1]
 VALUES += [2.0, 0.5, -0.0, np.nan, np.inf, -np.inf, 1e300, True, False, "lattice", "", "2"]
@@ -394,7 +395,7 @@ for _base in BASES:  # the seeds as written must read back whole
 # Stores: the files of a few small .zarr data sets, damaged in their JSON metadata (the data
 # set's description and each array's own) and in their files (removed, cut, extended, flipped,
 # swapped between arrays or shards), then read and used through the lazy reader.
-STORE_SEEDS = [  # 2-D lattice with the generic arrays, 3-D geometric, complete with distances
+STORE_SEEDS = [  # 2-D lattice, 3-D geometric (both with generic arrays), complete with distances
     ["--family", "lattice", "--nodes", "9", "--bond-prob", "0.8", "--graphs", "5"],
     ["--family", "geometric", "--nodes", "7", "--dim", "3", "--degree", "3", "--graphs", "3"],
     ["--family", "complete", "--nodes", "4", "--distances", "--graphs", "4"],

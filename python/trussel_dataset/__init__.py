@@ -20,12 +20,16 @@ Stored arrays (E = bars of all frameworks together, cut by edge_offsets):
                                               the rank); 0 needed
     rank, max_rank   (graphs,) int64
     is_rigid         (graphs,) bool           rank == max_rank
-    generic_labels, generic_redundant (E,) uint8, component (E,) int32, generic_rank (graphs,)
-    int64, generic_is_rigid (graphs,) bool: the pebble game's generic answer (plane; geometric
-    and lattice families only)
+    generic_labels, generic_redundant (E,) uint8, generic_rank (graphs,) int64,
+    generic_is_rigid (graphs,) bool: the generic answer (geometric and lattice families only):
+    the pebble game's in the plane, trussel.generic_rigidity's in space
+    component        (E,) int32               the generic rigid component of each bar (plane)
     distances        (graphs, n, n) float64   only when asked for
     family, nodes, dim, seed, graphs, format_version and the family's parameters (degree; side,
     bond_prob, jitter): 0-d arrays, what regenerates the file
+
+Files of format 2, written before label_edges kept to the generic rank, are still read (their
+labels are those of the earlier computation; `trussel-dataset info` says so).
 """
 
 from trussel import __version__ as __version__  # one version for both packages

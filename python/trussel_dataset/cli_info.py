@@ -8,7 +8,7 @@ from collections.abc import Sequence
 import numpy as np
 
 from . import formats, layout
-from .cli_common import REDUNDANT, bar_shares, fail, ratio
+from .cli_common import INDEPENDENT, REDUNDANT, bar_shares, fail, ratio
 
 # How to make the graph-level target vary, per family, when every framework has the same one.
 RECIPES = {
@@ -36,11 +36,22 @@ def constant(counts: dict[str, int], total: int, family: str) -> str | None:
     return f"note: {names} {verb} {value} for every framework: a constant target{hint}"
 
 
+def earlier_format(version: int) -> str | None:
+    """A note on a data set written in an earlier format version than the current one."""
+    if version >= layout.FORMAT_VERSION:
+        return None
+    return (
+        f"note: written by an earlier trussel (format {version}): its labels, {INDEPENDENT} "
+        f"and {REDUNDANT}, came from the earlier elimination of label_edges, whose rank could "
+        f"exceed the generic rank; write it again for the current ones"
+    )
+
+
 def statistics(data: layout.DataSet) -> list[str]:
     """Lines describing a data set: its kinds of bars (needed, redundant, independent), the
-    distinct label vectors, the rigid share (with a note when a target is the same for every
-    framework or bar), and in the plane the generic answer beside the rank-based one. Reads one
-    block of frameworks at a time."""
+    distinct label vectors, the rigid share, the generic answer beside the rank-based one where
+    stored, and notes: on a data set of an earlier format, and when a target is the same for
+    every framework or bar. Reads one block of frameworks at a time."""
     graphs = len(data)
     generic = "generic_redundant" in data
     sums = dict.fromkeys(["bars", "labels", "redundant", "is_rigid", "generic", "differ"], 0)
@@ -69,15 +80,16 @@ def statistics(data: layout.DataSet) -> list[str]:
         f"rigid: {ratio(sums['is_rigid'], graphs)} of the frameworks",
     ]
     if generic:
+        how = "pebble game" if data["positions"].shape[-1] == 2 else "exact rank over a prime field"
         lines.append(
-            f"generic (pebble game): {ratio(sums['generic'], bars)} of the bars {REDUNDANT}, "
+            f"generic ({how}): {ratio(sums['generic'], bars)} of the bars {REDUNDANT}, "
             f"{ratio(sums['generic_rigid'], graphs)} of the frameworks rigid; differs from the "
             f"rank-based redundant on {ratio(sums['differ'], bars)} of the bars"
         )
     targets = {"is_rigid": sums["is_rigid"]}
     if generic:
         targets["generic_is_rigid"] = sums["generic_rigid"]
-    notes = [constant(targets, graphs, data.family)]
+    notes = [earlier_format(int(data["format_version"])), constant(targets, graphs, data.family)]
     if bars and sums["redundant"] in (0, bars):
         notes.append(f"note: redundant is {sums['redundant'] == bars} for every bar")
     return lines + [note for note in notes if note]

@@ -207,6 +207,12 @@ def mismatch(error: zarr_store.ResumeMismatch) -> str:
     """A refused --resume: the value of the option the unfinished store needs."""
     where = f"{error.path}: cannot resume: it was started with"
     found = {what: (stored, asked) for what, stored, asked in error.differences}
+    if "format_version" in found:  # its shards were labelled by another trussel
+        stored, asked = found["format_version"]
+        return (
+            f"{where} format {stored} (this trussel writes format {asked}): run without "
+            f"--resume to start anew"
+        )
     for what, option in _OPTIONS.items():
         if what in found:
             stored, asked = found[what]

@@ -79,13 +79,17 @@ class Parameters:
             "complete": ["draw_framework"],
             "geometric": ["draw_framework", "label_edges"],
             "lattice": ["label_edges"],
-        }[self.family] + (["rigid_components"] if self.generic_fields else [])
+        }[self.family]
+        if self.generic_fields:
+            needed.append("rigid_components" if self.dim == 2 else "generic_rigidity")
         return [name for name in needed if not hasattr(trussel, name)]
 
     @property
     def generic_fields(self) -> bool:
-        """Whether frameworks also carry the pebble game's generic answer (plane, new families)."""
-        return self.dim == 2 and self.family != "complete"
+        """Whether frameworks also carry the generic answer (the geometric and lattice
+        families): the pebble game's in the plane, with the rigid components; in space the
+        exact generic rank (there is no component there)."""
+        return self.family != "complete"
 
     def node_count(self) -> int:
         """Nodes per framework: --nodes, except for a lattice, whose side is fitted to it."""
@@ -268,12 +272,20 @@ def draw(parameters: Parameters, k: int) -> dict[str, Any]:
         "max_rank": result["max_rank"],
         "is_rigid": result["is_rigid"],
     }
-    if parameters.generic_fields:
+    if parameters.generic_fields and parameters.dim == 2:
         generic = trussel.rigid_components(len(positions), edges)
         record.update(
             generic_labels=generic["independent"],
             generic_redundant=generic["redundant"],
             component=generic["component"],
+            generic_rank=generic["rank"],
+            generic_is_rigid=generic["is_rigid"],
+        )
+    elif parameters.generic_fields:
+        generic = trussel.generic_rigidity(len(positions), edges, parameters.dim)
+        record.update(
+            generic_labels=generic["labels"],
+            generic_redundant=generic["redundant"],
             generic_rank=generic["rank"],
             generic_is_rigid=generic["is_rigid"],
         )

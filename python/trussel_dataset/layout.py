@@ -11,7 +11,11 @@ from typing import Any
 
 import numpy as np
 
-FORMAT_VERSION = 2
+FORMAT_VERSION = 3
+# The oldest format version still read. Format 2 has the same arrays as format 3, but its labels
+# and redundant bars came from an earlier elimination in label_edges, which could find a rank
+# above the generic one; its data sets in space have no generic arrays.
+OLDEST_FORMAT_VERSION = 2
 
 # Arrays with one entry per bar (concatenated over frameworks, cut by edge_offsets) and with one
 # entry per framework, in the order they are stored.
@@ -91,6 +95,18 @@ def _concatenate(parts: list[np.ndarray], name: str, dtype: type) -> np.ndarray:
     return np.concatenate(parts, dtype=dtype, casting="unsafe")
 
 
+def version_problem(version: int) -> str | None:
+    """Why a data set of format `version` is not read, or None when it is."""
+    if version > FORMAT_VERSION:
+        return (
+            f"format version {version} is newer than this trussel_dataset reads "
+            f"({FORMAT_VERSION}); upgrade trussel"
+        )
+    if version < OLDEST_FORMAT_VERSION:
+        return f"format version {version} is not supported"
+    return None
+
+
 class DataSetError(ValueError):
     """A file that is not a complete, consistent data set of a format version this reads."""
 
@@ -121,8 +137,9 @@ class DataSet:
 
     def __init__(self, arrays: Mapping[str, Any]) -> None:
         version = int(arrays.get("format_version", 0))
-        if version != FORMAT_VERSION:
-            raise ValueError(f"format version {version} is not {FORMAT_VERSION}")
+        problem = version_problem(version)
+        if problem:
+            raise ValueError(problem)
         self._arrays = arrays
 
     # The arrays, by name.

@@ -107,9 +107,11 @@ def _read_member(archive: zipfile.ZipFile, info: zipfile.ZipInfo, size: int) -> 
         if version not in ((1, 0), (2, 0)):
             raise ValueError(f"{name} is a .npy of version {version}")
         read_header = getattr(np.lib.format, f"read_array_header_{version[0]}_0")
+        # NumPy's repair of old headers raises TokenError or SyntaxError, its sorting of keys
+        # that are not all strings TypeError.
         try:
             shape, _, dtype = read_header(stream)
-        except (tokenize.TokenError, SyntaxError) as error:  # from NumPy's repair of old headers
+        except (tokenize.TokenError, SyntaxError, TypeError) as error:
             raise ValueError(f"{name} has an unreadable header ({error})") from None
         if dtype.hasobject or min(shape, default=0) < 0:
             raise ValueError(f"{name} holds Python objects or has a negative shape")
@@ -173,14 +175,9 @@ def open_npz(path: str | os.PathLike[str]) -> layout.DataSet:
     version = arrays.get("format_version")
     if version is None or version.shape != () or version.dtype.kind not in "iu":
         raise layout.DataSetError(f"{os.fspath(path)}: no format version: not a data set")
-    version = int(version)
-    if version > layout.FORMAT_VERSION:
-        raise layout.DataSetError(
-            f"{os.fspath(path)}: format version {version} is newer than this trussel_dataset "
-            f"reads ({layout.FORMAT_VERSION}); upgrade trussel"
-        )
-    if version != layout.FORMAT_VERSION:
-        raise layout.DataSetError(f"{os.fspath(path)}: format version {version} is not supported")
+    problem = layout.version_problem(int(version))
+    if problem:
+        raise layout.DataSetError(f"{os.fspath(path)}: {problem}")
     problem = layout.inconsistency(arrays)
     if problem:
         raise layout.DataSetError(f"{os.fspath(path)}: damaged data set: {problem}")

@@ -14,7 +14,7 @@ Each item is ``Data(x, pos, edge_index, edge_label, edge_redundant, y, ...)``:
     y               (1,) int64          is_rigid
     rank, max_rank  (1,) int64
 and, where the data set has them, edge_generic_redundant (2E,) and generic_y (1,) from the
-pebble game.
+generic answer (the pebble game's in the plane, the exact generic rank in space).
 """
 
 from __future__ import annotations

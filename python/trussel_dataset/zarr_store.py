@@ -506,13 +506,9 @@ def open_store(path: str | os.PathLike[str]) -> ChunkedDataSet:
     version = description.get("format_version")
     if not isinstance(version, int):
         raise layout.DataSetError(f"{path}: no format version: not a data set")
-    if version > layout.FORMAT_VERSION:
-        raise layout.DataSetError(
-            f"{path}: format version {version} is newer than this trussel_dataset reads "
-            f"({layout.FORMAT_VERSION}); upgrade trussel"
-        )
-    if version != layout.FORMAT_VERSION:
-        raise layout.DataSetError(f"{path}: format version {version} is not supported")
+    problem = layout.version_problem(version)
+    if problem:
+        raise layout.DataSetError(f"{path}: {problem}")
     problem = _store_problem(group, description)
     if problem:
         raise layout.DataSetError(f"{path}: damaged data set: {problem}")
@@ -564,6 +560,7 @@ def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
         shards = int(description["shards"])
         scalars = _scalar_arrays(description)
         counted = int(scalars["graphs"])
+        stamped = int(scalars["format_version"])
         per_framework = {
             name: (np.dtype(dtype), tuple(int(x) for x in shape))
             for name, (dtype, shape) in description["per_framework"].items()
@@ -573,6 +570,8 @@ def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
         return f"its description is incomplete or malformed ({error})"
     if graphs < 0 or size < 1 or shards != -(-graphs // size) or counted != graphs:
         return "its numbers of frameworks and shards do not agree"
+    if stamped != description["format_version"]:
+        return "its two format versions do not agree"
     unknown = (set(per_bar) - set(layout.PER_BAR)) | (
         set(per_framework) - set(layout.PER_FRAMEWORK)
     )

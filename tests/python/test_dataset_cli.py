@@ -108,6 +108,23 @@ def check_labels(record, dim):
     assert record["labels"].dtype == record["redundant"].dtype == np.uint8
 
 
+def check_generic(record, dim):
+    """The generic answer of a geometric or lattice framework: the pebble game's (with the
+    rigid components) in the plane, generic_rigidity's in space, and never below the rank."""
+    n, edges = len(record["positions"]), record["edges"]
+    generic = trussel.generic_rigidity(n, edges, dim)
+    for key in ["labels", "redundant", "rank", "is_rigid"]:
+        np.testing.assert_array_equal(record["generic_" + key], generic[key])
+    assert record["generic_labels"].dtype == record["generic_redundant"].dtype == np.uint8
+    assert record["rank"] <= record["generic_rank"]
+    if dim == 2:
+        components = trussel.rigid_components(n, edges)
+        np.testing.assert_array_equal(record["generic_labels"], components["independent"])
+        np.testing.assert_array_equal(record["component"], components["component"])
+    else:  # rigid components are the plane's
+        assert "component" not in record
+
+
 @pytest.mark.parametrize("dim", [2, 3])
 def test_geometric_frameworks(tmp_path, dim):
     options = f"--graphs 8 --nodes 30 --degree 4.5 --dim {dim} --distances"
@@ -122,14 +139,13 @@ def test_geometric_frameworks(tmp_path, dim):
         chosen[edges[:, 0], edges[:, 1]] = True
         assert lengths[chosen].max() <= lengths[upper & ~chosen].min()  # the shortest bars
         check_labels(record, dim)
-        if dim == 2:  # generic positions: the pebble game agrees with the ranks
-            np.testing.assert_array_equal(record["generic_redundant"], record["redundant"])
-            assert record["generic_rank"] == record["rank"]
-        else:
-            assert "generic_redundant" not in record
+        check_generic(record, dim)  # and at generic positions it agrees with the ranks
+        np.testing.assert_array_equal(record["generic_redundant"], record["redundant"])
+        np.testing.assert_array_equal(record["generic_labels"], record["labels"])
+        assert record["generic_rank"] == record["rank"]
 
 
-@pytest.mark.parametrize("dim, jitter", [(2, "0"), (2, "0.2"), (3, "0")])
+@pytest.mark.parametrize("dim, jitter", [(2, "0"), (2, "0.2"), (3, "0"), (3, "0.1")])
 def test_lattice_frameworks(tmp_path, dim, jitter):
     path = run(tmp_path, "l.npz", "lattice", f"--graphs 6 --nodes 30 --dim {dim} --jitter {jitter}")
     data = trussel_dataset.open(path)
@@ -147,6 +163,7 @@ def test_lattice_frameworks(tmp_path, dim, jitter):
         lengths = np.linalg.norm(exact[edges[:, 0]] - exact[edges[:, 1]], axis=1)
         np.testing.assert_allclose(lengths, 1.0, rtol=1e-15)
         check_labels(record, dim)
+        check_generic(record, dim)
     # Each bond kept with the default probability: the count over all frameworks is binomial.
     kept, offered, p = len(data["edges"]), 6 * len(bonds), families.Parameters.bond_prob
     assert abs(kept - p * offered) < 5 * np.sqrt(offered * p * (1 - p))
@@ -187,6 +204,28 @@ def test_defaults_give_varied_targets_and_info_reports_them(tmp_path, capsys):
     assert re.search(r"rigid: ([0-9.]+)% of the frameworks", text)[1] == summary[4]
 
 
+GENERIC = (
+    r"generic \((pebble game|exact rank over a prime field)\): ([0-9.]+)% of the bars redundant "
+    r"\(in a circuit\), ([0-9.]+)% of the frameworks rigid; differs from the rank-based "
+    r"redundant on ([0-9.]+)% of the bars"
+)
+
+
+@pytest.mark.parametrize("dim", [2, 3])
+def test_info_compares_the_generic_answer_with_the_ranks(tmp_path, capsys, dim):
+    # At exact lattice sites the rank-based answer falls below the generic one.
+    options = f"--nodes 40 --dim {dim} --bond-prob 0.85 --graphs 12"
+    data = trussel_dataset.open(run(tmp_path, "l.npz", "lattice", options))
+    assert trussel_dataset.main(["info", str(tmp_path / "l.npz")]) == 0
+    line = re.search(GENERIC, capsys.readouterr().out)
+    assert line and line[1] == ("pebble game" if dim == 2 else "exact rank over a prime field")
+    generic, redundant = data["generic_redundant"], data["redundant"]
+    differ = np.mean(generic != redundant)
+    expected = [generic.mean(), data["generic_is_rigid"].mean(), differ]
+    np.testing.assert_allclose([float(x) / 100 for x in line.groups()[1:]], expected, atol=5e-4)
+    assert differ > 0 and np.all(data["rank"] <= data["generic_rank"])
+
+
 def test_info_says_when_a_target_is_constant(tmp_path, capsys):
     for family, options, recipe in [
         ("lattice", "--nodes 16 --bond-prob 0.3", "a higher --bond-prob"),
@@ -199,7 +238,7 @@ def test_info_says_when_a_target_is_constant(tmp_path, capsys):
         notes = [line for line in capsys.readouterr().out.splitlines() if "note:" in line]
         if family != "geometric":  # no bar in a circuit (sparse lattice), every bar (complete)
             assert notes.pop() == f"note: redundant is {value} for every bar"
-        # One note for both targets where the pebble game's is stored too (plane, new families).
+        # One note for both targets where the generic answer is stored too (new families).
         targets = "is_rigid is" if family == "complete" else "is_rigid and generic_is_rigid are"
         assert len(notes) == 1 and recipe in notes[0]
         assert notes[0].startswith(f"note: {targets} {value} for every framework: a constant")
@@ -258,9 +297,11 @@ def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
         (moved + good[directory + 4 :], "outside the file"),  # a member before the file's start
         ({"edges.npy": huge + bytes(8)}, "a (1099511627776,) array of float64 is not"),
         ({"edges.npy": npy(b"{'descr': [")}, "unreadable header"),  # tokenizer error
+        ({"edges.npy": npy(b"{b'descr': '<f8', 'shape': ()}")}, "unreadable header"),  # key types
         (None, "no format version"),
         ((("format_version", np.inf),), "no format version"),
-        ((("format_version", 3),), "format version 3 is newer than this trussel_dataset reads"),
+        ((("format_version", 4),), "format version 4 is newer than this trussel_dataset reads"),
+        ((("format_version", 1),), "format version 1 is not supported"),
         ((("edge_offsets", arrays["edge_offsets"][::-1]),), "edge offsets do not cut the bars"),
         ((("labels", arrays["labels"][1:]),), "labels has"),
         ((("graphs", [3, 3]),), "graphs is a 1-dimensional array"),
@@ -291,6 +332,34 @@ def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
     assert trussel_dataset.main(["--family", "lattice", "--out", str(tmp_path / "l.npz")]) == 1
     assert "the lattice family needs trussel.label_edges" in capsys.readouterr().err
     assert sorted(os.listdir(tmp_path)) == ["bad.npz", "good.npz"]
+
+
+EARLIER = (
+    "note: written by an earlier trussel (format 2): its labels, independent (raises the rank "
+    "in this order) and redundant (in a circuit), came from the earlier elimination of "
+    "label_edges, whose rank could exceed the generic rank; write it again for the current ones"
+)
+
+
+def test_files_of_the_earlier_format_are_read_with_a_note(tmp_path, capsys):
+    # Format 2 has the arrays of format 3; only the computation of its labels was older.
+    path = run(tmp_path, "now.npz", "lattice", SMALL["lattice"] + " --graphs 4")
+    capsys.readouterr()
+    assert trussel_dataset.main(["info", str(path)]) == 0
+    now = capsys.readouterr().out
+    assert now.startswith(f"{path}: format 3\n") and "note: written by" not in now
+    current = dict(trussel_dataset.open(path))
+    earlier = tmp_path / "earlier.npz"
+    trussel_dataset.write(earlier, current | {"format_version": np.uint64(2)})
+    data = trussel_dataset.open(earlier)
+    assert int(data["format_version"]) == 2 and len(data) == 4
+    for name, value in current.items():
+        if name != "format_version":
+            assert (data[name].dtype, data[name].tobytes()) == (value.dtype, value.tobytes())
+    assert trussel_dataset.main(["info", str(earlier)]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[0] == f"{earlier}: format 2" and EARLIER in lines
+    assert [line for line in lines if line != EARLIER][1:] == now.splitlines()[1:]
 
 
 # The child replaces generation by a stand-in that announces itself and then blocks (reading

@@ -15,7 +15,7 @@ import pytest
 
 zarr = pytest.importorskip("zarr", reason="the zarr extra is not installed")
 
-from test_dataset_cli import ENV, SMALL, frameworks, run  # noqa: E402
+from test_dataset_cli import EARLIER, ENV, SMALL, frameworks, run  # noqa: E402
 
 import trussel_dataset  # noqa: E402
 from trussel_dataset import zarr_store  # noqa: E402
@@ -153,7 +153,9 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         chunk.write_bytes(bytes(data))
 
     damages = [  # what is done to a copy of a good store, and what the error says
-        (lambda p: attributes(p, lambda a: a.update(format_version=3)), "newer than this"),
+        (lambda p: attributes(p, lambda a: a.update(format_version=4)), "newer than this"),
+        (lambda p: attributes(p, lambda a: a.update(format_version=1)), "1 is not supported"),
+        (lambda p: attributes(p, lambda a: a.update(format_version=2)), "two format versions"),
         (lambda p: attributes(p, lambda a: a.pop("format_version")), "no format version"),
         (lambda p: attributes(p, lambda a: a.update(graphs=6)), "frameworks and shards do not"),
         (lambda p: shutil.rmtree(p / "positions"), "positions is missing"),
@@ -192,6 +194,44 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         trussel_dataset.main(["--out", str(tmp_path / "mine.zarr"), "--graphs", "1"])
     assert "not a data set store; not replacing it" in capsys.readouterr().err
     assert (tmp_path / "mine.zarr" / "notes.txt").read_text() == "keep"
+
+
+def earlier_format(path):
+    """Stamps a store as written in format 2 (whose arrays are those of format 3)."""
+    meta = path / "zarr.json"
+    document = json.loads(meta.read_text())
+    description = document["attributes"]["trussel_dataset"]
+    description["format_version"] = 2
+    description["scalars"]["format_version"][1] = 2
+    meta.write_text(json.dumps(document))
+
+
+def test_stores_of_the_earlier_format_are_read_with_a_note(tmp_path, capsys):
+    store = run(tmp_path, "now.zarr", "lattice", SMALL["lattice"] + " --graphs 5 --shard-size 2")
+    capsys.readouterr()
+    assert trussel_dataset.main(["info", str(store)]) == 0
+    now = capsys.readouterr().out
+    assert now.startswith(f"{store}: format 3\n") and "note: written by" not in now
+    earlier = tmp_path / "earlier.zarr"
+    shutil.copytree(store, earlier)
+    earlier_format(earlier)
+    data = trussel_dataset.open(earlier)
+    assert int(data["format_version"]) == 2 and len(data) == 5
+    for one, two in zip(frameworks(earlier), frameworks(store), strict=True):
+        assert one.keys() == two.keys()
+        assert all(np.asarray(one[k]).tobytes() == np.asarray(two[k]).tobytes() for k in one)
+    assert trussel_dataset.main(["info", str(earlier)]) == 0
+    lines = capsys.readouterr().out.splitlines()
+    assert lines[0] == f"{earlier}: format 2" and EARLIER in lines
+    assert [line for line in lines if line != EARLIER][1:] == now.splitlines()[1:]
+    # An unfinished store of the earlier format is not resumed: its shards are labelled otherwise.
+    options = ["--family", "lattice", *SMALL["lattice"].split(), "--graphs", "5"]
+    options += ["--shard-size", "2", "--quiet", "--resume", "--out", str(tmp_path / "set.zarr")]
+    os.rename(earlier, zarr_store.partial_path(tmp_path / "set.zarr"))
+    assert trussel_dataset.main(options) == 1
+    assert "it was started with format 2 (this trussel writes format 3): run without --resume" in (
+        capsys.readouterr().err
+    )
 
 
 def test_pyg_reads_a_store_lazily(tmp_path):
