@@ -10,6 +10,7 @@
 #include "embedding/mds.hpp"
 #include "graph/edge_list.hpp"
 #include "graph/generic_rigidity.hpp"
+#include "graph/global_rigidity.hpp"
 #include "graph/label_edges.hpp"
 #include "graph/rigid_components.hpp"
 #include "graph/rigidity_sweep.hpp"
@@ -347,6 +348,36 @@ PyObject* py_rigidity_sweep(PyObject* /*module*/, PyObject* args, PyObject* kwar
     set_item(dict.get(), "rank", new_int(result.rank));
     set_item(dict.get(), "dof", new_wide_int(dof));
     set_item(dict.get(), "is_rigid", PyRef::borrow(is_rigid ? Py_True : Py_False));
+    return dict;
+  });
+}
+
+PyObject* py_global_rigidity(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[3];
+    bind_arguments(kGlobalRigiditySignature, args, kwargs, slot);
+    const std::uint64_t n = to_count(slot[0], "n");
+    EdgeList edges = to_edge_list(slot[1], "edges");
+    const std::uint64_t d = to_count(slot[2], "d");
+
+    if (d != 2 && d != 3) throw ValueError("d must be 2 or 3");
+    check_edge_list(n, edges);  // ValueError
+    GlobalRigidity result;
+    {
+      InterruptibleRelease unlocked;
+      result = global_rigidity(n, edges.edges, d);  // Panic
+    }
+    const auto flag = [](bool value) { return PyRef::borrow(value ? Py_True : Py_False); };
+    PyRef dict = check_new(PyDict_New());
+    set_item(dict.get(), "is_rigid", flag(result.is_rigid));
+    set_item(dict.get(), "is_redundantly_rigid", flag(result.is_redundantly_rigid));
+    set_item(dict.get(), "is_globally_rigid", flag(result.is_globally_rigid));
+    set_item(dict.get(), "rank", new_int(result.rank));
+    set_item(dict.get(), "max_rank", new_int(result.max_rank));
+    set_item(dict.get(), "connectivity",
+             d == 2 ? new_int(result.connectivity) : PyRef::borrow(Py_None));
+    set_item(dict.get(), "n_nodes", new_int(n));
+    set_item(dict.get(), "d", new_int(d));
     return dict;
   });
 }
