@@ -12,6 +12,7 @@
 #include "graph/generic_rigidity.hpp"
 #include "graph/global_rigidity.hpp"
 #include "graph/label_edges.hpp"
+#include "graph/motion_spaces.hpp"
 #include "graph/rigid_components.hpp"
 #include "graph/rigidity_sweep.hpp"
 #include "pebble/pebble_game.hpp"
@@ -87,6 +88,29 @@ PyRef run_reconstruction(const Signature& signature, double default_tol, PyObjec
     result = method(distances, d);  // Panic
   }
   return make_reconstruction_dict(std::move(result), tol);
+}
+
+// self_stresses() and infinitesimal_flexes(): label_edges' arguments and checks, the size limit,
+// then the basis with the interpreter lock released.
+FloatMatrix run_motion_space(const Signature& signature, PyObject* args, PyObject* kwargs,
+                             FloatMatrix (*basis)(const FloatMatrix&, const std::vector<Edge>&,
+                                                  double),
+                             std::uint64_t& n, std::uint64_t& d) {
+  PyObject* slot[4];
+  bind_arguments(signature, args, kwargs, slot);
+  FloatArrayView view = to_float_array(slot[0], "coords");
+  EdgeList edges = to_edge_list(slot[1], "edges");
+  d = to_count(slot[2], "d");
+  const double tol = to_optional_float(slot[3], "tol", kLabelEdgesTolerance);
+
+  check_label_edges_shape(view.rows(), view.cols(), d);  // ValueError
+  n = view.rows();
+  check_edge_list(n, edges);                                          // ValueError
+  check_motion_space_size(signature.name, edges.edges.size(), n, d);  // ValueError
+  FloatMatrix coords = view.copy();
+  check_label_edges_values(coords, tol);  // ValueError
+  InterruptibleRelease unlocked;
+  return basis(coords, edges.edges, tol);
 }
 
 }  // namespace
@@ -379,6 +403,28 @@ PyObject* py_global_rigidity(PyObject* /*module*/, PyObject* args, PyObject* kwa
     set_item(dict.get(), "n_nodes", new_int(n));
     set_item(dict.get(), "d", new_int(d));
     return dict;
+  });
+}
+
+PyObject* py_self_stresses(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    std::uint64_t n = 0, d = 0;
+    FloatMatrix basis =
+        run_motion_space(kSelfStressesSignature, args, kwargs, self_stress_basis, n, d);
+    return new_float64_array(std::move(basis));
+  });
+}
+
+PyObject* py_infinitesimal_flexes(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    std::uint64_t n = 0, d = 0;
+    FloatMatrix basis =
+        run_motion_space(kInfinitesimalFlexesSignature, args, kwargs, flex_basis, n, d);
+    const std::uint64_t k = basis.rows();
+    PyRef flat = new_float64_array(std::move(basis));
+    return check_new(PyObject_CallMethod(
+        flat.get(), "reshape", "KKK", static_cast<unsigned long long>(k),
+        static_cast<unsigned long long>(n), static_cast<unsigned long long>(d)));
   });
 }
 

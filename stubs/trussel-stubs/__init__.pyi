@@ -389,3 +389,61 @@ def global_rigidity(
       "n_nodes"               int
       "d"                     int
     """
+
+def self_stresses(
+    coords: npt.NDArray[np.float64],
+    edges: npt.ArrayLike,
+    d: SupportsIndex,
+    tol: SupportsFloat | SupportsIndex | None = None,
+) -> npt.NDArray[np.float64]:
+    """The self-stresses of a framework: an orthonormal basis of the bar tensions ω with ωᵀR = 0,
+    R the rigidity matrix of the points (row of bar ij: p_i − p_j in node i's columns, its
+    negation in node j's).
+
+    The number of rows is s = E − rank, rank as label_edges(coords, edges, d, tol) decides it, so
+    the two agree. The rows are the right singular vectors of Rᵀ of smallest value beyond that
+    rank, by one-sided Jacobi rotations in a fixed order (the same bits on every machine); each
+    row's entry of largest magnitude (the first on ties) is positive. A dense method: at most 500
+    bars and n·d at most 500 (seconds at that size), larger inputs are refused with
+    ValueError.
+
+    Parameters
+    ----------
+    coords : array-like shape (n, d), float — the points
+    edges  : array-like shape (E, 2), integer — the bars (i, j)
+    d      : int — embedding dimension (2 or 3)
+    tol    : float or None — label_edges' tolerance (default 1e-8)
+
+    Returns np.ndarray[f64] shape (s, E)
+    """
+
+def infinitesimal_flexes(
+    coords: npt.NDArray[np.float64],
+    edges: npt.ArrayLike,
+    d: SupportsIndex,
+    tol: SupportsFloat | SupportsIndex | None = None,
+) -> npt.NDArray[np.float64]:
+    """The non-trivial infinitesimal flexes of a framework: an orthonormal basis of the velocities u
+    of the nodes with R·u = 0 (R the rigidity matrix of the points) that are orthogonal to the
+    trivial motions, the translations and the rotations about the centroid.
+
+    The null space of R beyond the rank label_edges(coords, edges, d, tol) decides, projected off
+    the trivial motions, by one-sided Jacobi rotations in a fixed order (the same bits on every
+    machine); each flex's entry of largest magnitude (the first on ties) is positive. There are
+    k = n·d − rank − d(d+1)/2 when the points span the space (affinely). When they do not, some
+    rotations vanish or coincide (collinear points in space: the turn about their line), the
+    trivial motions have lower dimension t (d for a single point or coincident ones, 5 for
+    collinear points in space; collinear points in the plane keep all 3), and k = n·d − rank − t.
+    A dense method: at most 500 bars and n·d at most 500 (seconds at that size), larger
+    inputs are refused with ValueError.
+
+    Parameters
+    ----------
+    coords : array-like shape (n, d), float — the points
+    edges  : array-like shape (E, 2), integer — the bars (i, j)
+    d      : int — embedding dimension (2 or 3)
+    tol    : float or None — label_edges' tolerance (default 1e-8)
+
+    Returns np.ndarray[f64] shape (k, n, d): flex m moves node i with velocity [m, i]; each flex
+    has unit norm over all n·d entries
+    """
