@@ -100,10 +100,13 @@ void check_motion_space_size(const char* name, std::uint64_t bars, std::uint64_t
                              std::uint64_t d) {
   const std::uint64_t nd = n > kMotionSpaceLimit ? kMotionSpaceLimit + 1 : n * d;
   if (bars > kMotionSpaceLimit || nd > kMotionSpaceLimit) {
+    const std::string product = d != 0 && n > UINT64_MAX / d
+                                    ? std::to_string(n) + "*" + std::to_string(d)
+                                    : std::to_string(n * d);
     throw ValueError(std::string(name) + " computes dense bases: at most " +
                      std::to_string(kMotionSpaceLimit) + " bars and n*d at most " +
                      std::to_string(kMotionSpaceLimit) + ", got " + std::to_string(bars) +
-                     " bars and n*d = " + std::to_string(checked_mul(n, d)));
+                     " bars and n*d = " + product);
   }
 }
 
