@@ -1,8 +1,8 @@
 """Sends SIGINT to this process while one long trussel call computes; prints what happened.
 
 Usage: python benchmarks/interrupt_response.py FUNCTION [--fork]
-(simulate, generate_training_batch, reconstruct, rigidity_sweep); tests/python/test_interrupts.py
-runs it too.
+(simulate, generate_training_batch, reconstruct, rigidity_sweep, global_rigidity);
+tests/python/test_interrupts.py runs it too.
 With --fork, the call runs in a child forked from a thread other than the main one.
 Prints one JSON line: {"inside": true, "seconds": t} when the call itself ended with
 KeyboardInterrupt t seconds after the signal, {"inside": false} when the interrupt came before
@@ -25,6 +25,7 @@ ARGUMENTS = {
     "generate_training_batch": lambda: (100_000, 200, 3, 0),
     "reconstruct": lambda: (np.random.default_rng(0).random((5000, 5000)), 2),
     "rigidity_sweep": lambda: lattice_sweep(1000),
+    "global_rigidity": lambda: glued_lattices(300),
 }
 
 
@@ -36,6 +37,16 @@ def lattice_sweep(size):
     bonds = [np.stack([site.ravel(), np.roll(site, s, (0, 1)).ravel()], 1) for s in shifts]
     edges = np.concatenate(bonds)
     return size * size, edges[np.random.default_rng(0).permutation(len(edges))]
+
+
+def glued_lattices(size):
+    """Arguments of global_rigidity for two periodic triangular lattices of size x size sites (each
+    3-connected) joined only through the last two nodes of each: 2-connected, minimum degree 3,
+    separated by those pairs, so each node up to them is removed in turn (minutes for 300)."""
+    count, edges = lattice_sweep(size)
+    last = [count - 2, count - 1]
+    glue = [[a, count + b] for a in last for b in last]
+    return 2 * count, np.concatenate([edges, edges + count, glue]), 2
 
 
 def attempt(name):

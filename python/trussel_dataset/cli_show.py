@@ -18,7 +18,8 @@ def build_parser() -> argparse.ArgumentParser:
         prog="trussel-dataset show",
         description=(
             "Draw framework K of a data set: needed bars (not redundant) solid, redundant bars (in "
-            "a circuit) dashed in a second colour. Needs Matplotlib (pip install trussel[plot])."
+            "a circuit) dashed in a second colour; or one of its infinitesimal flexes (--flex) or "
+            "self-stresses (--stress). Needs Matplotlib (pip install trussel[plot])."
         ),
     )
     add = parser.add_argument
@@ -30,7 +31,41 @@ def build_parser() -> argparse.ArgumentParser:
         action="store_true",
         help="also overlay trussel.reconstruct of the framework's distance matrix, aligned",
     )
+    shown = parser.add_mutually_exclusive_group()
+    shown.add_argument(
+        "--flex",
+        type=int,
+        metavar="M",
+        help="draw instead flex M of trussel.infinitesimal_flexes as arrows at the nodes",
+    )
+    shown.add_argument(
+        "--stress",
+        type=int,
+        metavar="M",
+        help="draw instead self-stress M of trussel.self_stresses as bar colours and widths",
+    )
     return parser
+
+
+def draw_motion(args: argparse.Namespace, record, ax) -> str:
+    """Draws the flex or self-stress that --flex/--stress ask for; returns the summary, or raises
+    ValueError with the message to print."""
+    positions, edges = record["positions"], record["edges"]
+    dim = positions.shape[1]
+    if args.flex is not None:
+        kind, number, basis = "flex", args.flex, trussel.infinitesimal_flexes
+    else:
+        kind, number, basis = "self-stress", args.stress, trussel.self_stresses
+    rows = basis(positions, edges, dim)
+    if not 0 <= number < len(rows):
+        held = f"0..{len(rows) - 1}" if len(rows) else "none"
+        raise ValueError(f"no {kind} {number} of framework {args.index} ({kind}es: {held})")
+    title = f"{kind} {number} of {len(rows)}, framework {args.index}"
+    if kind == "flex":
+        plot.plot_flex(positions, edges, rows[number], ax=ax, title=title)
+    else:
+        plot.plot_stress(positions, edges, rows[number], ax=ax, title=title)
+    return f"{kind} {number} of {len(rows)}"
 
 
 def show_main(argv: Sequence[str]) -> int:
@@ -60,6 +95,12 @@ def show_main(argv: Sequence[str]) -> int:
     figure = Figure(figsize=(6.4, 6.4), layout="constrained")
     FigureCanvasAgg(figure)
     ax = figure.add_subplot(projection="3d" if dim == 3 else None)
+    if args.flex is not None or args.stress is not None:
+        try:
+            summary = draw_motion(args, record, ax)
+        except ValueError as error:
+            return fail(str(error))
+        return save(figure, args, summary)
     plot.plot_data_set_framework(data, args.index, ax=ax)
     summary = (
         f"{len(positions)} nodes, {len(record['edges'])} bars, "
@@ -73,6 +114,11 @@ def show_main(argv: Sequence[str]) -> int:
             return fail(f"cannot reconstruct framework {args.index}: {error}")
         plot.plot_reconstruction(positions, coords, ax=ax)
         summary += f", reconstruction RMS deviation {plot.align(positions, coords)[1]:.3g}"
+    return save(figure, args, summary)
+
+
+def save(figure, args: argparse.Namespace, summary: str) -> int:
+    """Writes the picture and says so; returns the exit status."""
     try:
         figure.savefig(args.out, bbox_inches="tight")
     except (OSError, ValueError) as error:

@@ -7,6 +7,8 @@ made; ``align`` needs NumPy only.
     >>> plot.plot_framework(positions, edges, redundant)  # needed solid, redundant dashed
     >>> plot.plot_data_set_framework(trussel_dataset.open("lattice.npz"), 0)
     >>> plot.plot_reconstruction(positions, trussel.reconstruct(distances, 2)["coords"], edges)
+    >>> plot.plot_flex(positions, edges, trussel.infinitesimal_flexes(positions, edges, 2)[0])
+    >>> plot.plot_stress(positions, edges, trussel.self_stresses(positions, edges, 2)[0])
 
 Every function draws into ``ax`` when given (3-D frameworks need ``projection="3d"`` axes), else
 into a new pyplot figure, and returns the axes.
@@ -25,7 +27,10 @@ NEEDED_COLOR = "#0072b2"  # blue
 REDUNDANT_COLOR = "#d55e00"  # vermilion
 NODE_COLOR = "#000000"
 RECONSTRUCTION_COLOR = "#009e73"  # bluish green
-BAR_COLOR = "#a0a0a0"  # bars under a reconstruction, of one kind
+BAR_COLOR = "#a0a0a0"  # bars under a reconstruction or a flex, of one kind
+FLEX_COLOR = "#cc79a7"  # reddish purple: the velocity arrows of a flex
+TENSION_COLOR = "#0072b2"  # blue, solid
+COMPRESSION_COLOR = "#d55e00"  # vermilion, dashed
 NEEDED_STYLE = "solid"
 REDUNDANT_STYLE = (0, (4.0, 2.0))  # dashed: 4 line widths on, 2 off
 INSTALL_HINT = "pip install trussel[plot]"
@@ -211,4 +216,105 @@ def plot_reconstruction(
     ax.legend(loc="best", fontsize="small")
     heading = ax.get_title()
     ax.set_title((heading + "\n" if heading else "") + f"RMS deviation after alignment {rms:.3g}")
+    return ax
+
+
+def plot_flex(
+    positions: npt.ArrayLike,
+    edges: npt.ArrayLike,
+    flex: npt.ArrayLike,
+    *,
+    ax: Any = None,
+    title: str | None = None,
+) -> Any:
+    """Draws an infinitesimal flex (one (n, d) entry of trussel.infinitesimal_flexes): the bars in
+    BAR_COLOR and, at every node that moves, an arrow of its velocity in FLEX_COLOR (gid "flex"),
+    scaled so that the longest arrow is a quarter of the framework's extent. Returns the axes;
+    ValueError for inconsistent shapes."""
+    require_matplotlib()
+    positions = _points(positions, "positions")
+    edges = _edges(edges, len(positions))
+    flex = np.asarray(flex, dtype=np.float64)
+    if flex.shape != positions.shape:
+        raise ValueError(f"flex must have shape {positions.shape}, got {flex.shape}")
+    ax = _axes(ax, positions.shape[1])
+    bars = _line_collection(positions[edges], colors=BAR_COLOR, linewidths=1.4, label="bars")
+    bars.set_gid("bars")
+    _add(ax, bars)
+    ax.plot(*positions.T, linestyle="none", marker="o", markersize=3.5, color=NODE_COLOR, zorder=2)
+    speed = np.linalg.norm(flex, axis=1)
+    extent = float(np.ptp(positions, axis=0).max()) if len(positions) else 1.0
+    scale = 0.25 * (extent or 1.0) / speed.max() if speed.size and speed.max() > 0 else 0.0
+    moving = speed > 1e-12 * (speed.max() if speed.size else 0.0)
+    tails, arrows = positions[moving], scale * flex[moving]
+    if positions.shape[1] == 3:
+        quiver = ax.quiver(*tails.T, *arrows.T, color=FLEX_COLOR, label="flex")
+    else:
+        quiver = ax.quiver(
+            *tails.T,
+            *arrows.T,
+            color=FLEX_COLOR,
+            angles="xy",
+            scale_units="xy",
+            scale=1.0,
+            width=0.006,
+            label="flex",
+            zorder=3,
+        )
+        # Arrows do not widen the data limits: make room for their heads.
+        ax.update_datalim(np.concatenate([positions, tails + arrows]))
+        ax.autoscale_view()
+    quiver.set_gid("flex")
+    ax.set_aspect("equal")
+    ax.legend(loc="best", fontsize="small")
+    if title is not None:
+        ax.set_title(title)
+    return ax
+
+
+def plot_stress(
+    positions: npt.ArrayLike,
+    edges: npt.ArrayLike,
+    stress: npt.ArrayLike,
+    *,
+    ax: Any = None,
+    title: str | None = None,
+) -> Any:
+    """Draws a self-stress (one row of trussel.self_stresses, a value per bar): bars in tension
+    (positive values: they pull their ends together) solid in TENSION_COLOR, in compression dashed
+    in COMPRESSION_COLOR, each as wide as its share of the largest magnitude (0.5 to 4 points),
+    unstressed bars thin and grey; the artists' gids are "tension", "compression" and
+    "unstressed", and the legend counts them. Returns the axes; ValueError for inconsistent
+    shapes."""
+    require_matplotlib()
+    positions = _points(positions, "positions")
+    edges = _edges(edges, len(positions))
+    stress = np.asarray(stress, dtype=np.float64)
+    if stress.shape != (len(edges),):
+        raise ValueError(f"stress must have shape ({len(edges)},), got {stress.shape}")
+    ax = _axes(ax, positions.shape[1])
+    top = float(np.abs(stress).max()) if stress.size else 0.0
+    stressed = np.abs(stress) > 1e-9 * top if top > 0 else np.zeros(len(edges), bool)
+    kinds = [
+        ("tension", stressed & (stress > 0), TENSION_COLOR, NEEDED_STYLE),
+        ("compression", stressed & (stress < 0), COMPRESSION_COLOR, REDUNDANT_STYLE),
+        ("unstressed", ~stressed, BAR_COLOR, NEEDED_STYLE),
+    ]
+    segments = positions[edges]
+    for kind, chosen, color, style in kinds:
+        widths = 0.5 + 3.5 * np.abs(stress[chosen]) / top if kind != "unstressed" else 0.6
+        lines = _line_collection(
+            segments[chosen],
+            colors=color,
+            linestyles=style,
+            linewidths=widths,
+            label=f"{kind} ({int(chosen.sum())})",
+        )
+        lines.set_gid(kind)
+        _add(ax, lines)
+    ax.plot(*positions.T, linestyle="none", marker="o", markersize=3.5, color=NODE_COLOR, zorder=2)
+    ax.set_aspect("equal")
+    ax.legend(loc="best", fontsize="small")
+    if title is not None:
+        ax.set_title(title)
     return ax

@@ -36,17 +36,25 @@ std::size_t modular_row(const std::vector<std::uint64_t>& x, std::uint64_t d, co
 
 GenericRigidity generic_rigidity_modular(std::uint64_t n, const std::vector<Edge>& edges,
                                          std::uint64_t d) {
+  return generic_self_stress(n, edges, d).rigidity;
+}
+
+GenericSelfStress generic_self_stress(std::uint64_t n, const std::vector<Edge>& edges,
+                                      std::uint64_t d) {
   const std::uint64_t ncols = checked_mul(n, d);
   const std::size_t count = edges.size();
-  GenericRigidity result;
+  GenericSelfStress answer;
+  GenericRigidity& result = answer.rigidity;
   result.max_rank = framework_max_rank(n, d);
   checked_bytes(count, 2);
   result.labels.assign(count, 0);
   result.redundant.assign(count, 0);
 
   std::uint64_t state = kGenericSeed;
-  std::vector<std::uint64_t> x(checked_bytes(ncols, 8) / 8);
+  std::vector<std::uint64_t>& x = answer.positions;
+  x.resize(checked_bytes(ncols, 8) / 8);
   for (std::uint64_t& value : x) value = modular::draw(state);
+  answer.stress.assign(count, 0);
 
   ModularRankEliminator eliminator(ncols, column_priority(nested_dissection_order(n, edges), d));
   std::array<std::uint32_t, 6> cols{};
@@ -57,7 +65,7 @@ GenericRigidity generic_rigidity_modular(std::uint64_t n, const std::vector<Edge
     poll_interrupt(8);
   }
   result.rank = eliminator.rank();
-  if (result.rank == count) return result;
+  if (result.rank == count) return answer;
 
   // A random combination of the dependent rows, written in the accepted rows, gives a self-stress
   // that is non-zero on every bar of every circuit (but with probability E / p).
@@ -70,16 +78,19 @@ GenericRigidity generic_rigidity_modular(std::uint64_t n, const std::vector<Edge
     }
     result.redundant[e] = 1;
     const std::uint64_t w = modular::draw(state);
+    answer.stress[e] = w;
     const std::size_t entries = modular_row(x, d, edges[e], cols.data(), values.data());
     for (std::size_t t = 0; t < entries; ++t) {
       target[cols[t]] = modular::add(target[cols[t]], modular::mul(w, values[t]));
     }
   }
   const std::vector<std::uint64_t> b = eliminator.span_coefficients(std::move(target));
+  // sum of w * dependent rows - sum of b * basis rows = 0.
   for (std::size_t k = 0; k < basis.size(); ++k) {
     if (b[k] != 0) result.redundant[basis[k]] = 1;
+    answer.stress[basis[k]] = modular::sub(0, b[k]);
   }
-  return result;
+  return answer;
 }
 
 GenericRigidity generic_rigidity(std::uint64_t n, const std::vector<Edge>& edges, std::uint64_t d) {

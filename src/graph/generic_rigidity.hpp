@@ -30,6 +30,20 @@ inline constexpr std::uint64_t kGenericSeed = 0x7275737365ull;
 GenericRigidity generic_rigidity_modular(std::uint64_t n, const std::vector<Edge>& edges,
                                          std::uint64_t d);
 
+/// generic_rigidity_modular's answer together with what it was computed from: the random
+/// positions (x[v * d + c], values below 2^61 - 1) and the random self-stress whose support is
+/// `redundant` (one value per bar: sum over bars of stress[e] times the bar's rigidity row is zero;
+/// all zero when the bars are independent).
+struct GenericSelfStress {
+  GenericRigidity rigidity;
+  std::vector<std::uint64_t> positions;
+  std::vector<std::uint64_t> stress;
+};
+
+/// generic_rigidity_modular, keeping the positions and the self-stress; the same answer.
+GenericSelfStress generic_self_stress(std::uint64_t n, const std::vector<Edge>& edges,
+                                      std::uint64_t d);
+
 /// The generic answer: in the plane the (2,3) pebble game (exact, find_rigid_components), in
 /// space generic_rigidity_modular.
 GenericRigidity generic_rigidity(std::uint64_t n, const std::vector<Edge>& edges, std::uint64_t d);

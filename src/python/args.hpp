@@ -32,6 +32,11 @@ inline constexpr Signature kRigidComponentsSignature{"rigid_components", {"n", "
 inline constexpr Signature kGenericRigiditySignature{"generic_rigidity", {"n", "edges", "d"}, 3};
 inline constexpr Signature kDrawFrameworkSignature{"draw_framework", {"n_nodes", "d", "seed"}, 3};
 inline constexpr Signature kRigiditySweepSignature{"rigidity_sweep", {"n", "edges"}, 2};
+inline constexpr Signature kGlobalRigiditySignature{"global_rigidity", {"n", "edges", "d"}, 3};
+inline constexpr Signature kSelfStressesSignature{
+    "self_stresses", {"coords", "edges", "d", "tol"}, 3};
+inline constexpr Signature kInfinitesimalFlexesSignature{
+    "infinitesimal_flexes", {"coords", "edges", "d", "tol"}, 3};
 
 /// Binds the positional tuple and keyword dict (may be NULL) to `slots` (borrowed references,
 /// nullptr where a parameter was not given). Raises TypeError with the module's binding messages.

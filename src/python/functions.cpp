@@ -10,7 +10,9 @@
 #include "embedding/mds.hpp"
 #include "graph/edge_list.hpp"
 #include "graph/generic_rigidity.hpp"
+#include "graph/global_rigidity.hpp"
 #include "graph/label_edges.hpp"
+#include "graph/motion_spaces.hpp"
 #include "graph/rigid_components.hpp"
 #include "graph/rigidity_sweep.hpp"
 #include "pebble/pebble_game.hpp"
@@ -86,6 +88,29 @@ PyRef run_reconstruction(const Signature& signature, double default_tol, PyObjec
     result = method(distances, d);  // Panic
   }
   return make_reconstruction_dict(std::move(result), tol);
+}
+
+// self_stresses() and infinitesimal_flexes(): label_edges' arguments and checks, the size limit,
+// then the basis with the interpreter lock released.
+FloatMatrix run_motion_space(const Signature& signature, PyObject* args, PyObject* kwargs,
+                             FloatMatrix (*basis)(const FloatMatrix&, const std::vector<Edge>&,
+                                                  double),
+                             std::uint64_t& n, std::uint64_t& d) {
+  PyObject* slot[4];
+  bind_arguments(signature, args, kwargs, slot);
+  FloatArrayView view = to_float_array(slot[0], "coords");
+  EdgeList edges = to_edge_list(slot[1], "edges");
+  d = to_count(slot[2], "d");
+  const double tol = to_optional_float(slot[3], "tol", kLabelEdgesTolerance);
+
+  check_label_edges_shape(view.rows(), view.cols(), d);  // ValueError
+  n = view.rows();
+  check_edge_list(n, edges);                                          // ValueError
+  check_motion_space_size(signature.name, edges.edges.size(), n, d);  // ValueError
+  FloatMatrix coords = view.copy();
+  check_label_edges_values(coords, tol);  // ValueError
+  InterruptibleRelease unlocked;
+  return basis(coords, edges.edges, tol);
 }
 
 }  // namespace
@@ -348,6 +373,58 @@ PyObject* py_rigidity_sweep(PyObject* /*module*/, PyObject* args, PyObject* kwar
     set_item(dict.get(), "dof", new_wide_int(dof));
     set_item(dict.get(), "is_rigid", PyRef::borrow(is_rigid ? Py_True : Py_False));
     return dict;
+  });
+}
+
+PyObject* py_global_rigidity(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    PyObject* slot[3];
+    bind_arguments(kGlobalRigiditySignature, args, kwargs, slot);
+    const std::uint64_t n = to_count(slot[0], "n");
+    EdgeList edges = to_edge_list(slot[1], "edges");
+    const std::uint64_t d = to_count(slot[2], "d");
+
+    if (d != 2 && d != 3) throw ValueError("d must be 2 or 3");
+    check_edge_list(n, edges);  // ValueError
+    GlobalRigidity result;
+    {
+      InterruptibleRelease unlocked;
+      result = global_rigidity(n, edges.edges, d);  // Panic
+    }
+    const auto flag = [](bool value) { return PyRef::borrow(value ? Py_True : Py_False); };
+    PyRef dict = check_new(PyDict_New());
+    set_item(dict.get(), "is_rigid", flag(result.is_rigid));
+    set_item(dict.get(), "is_redundantly_rigid", flag(result.is_redundantly_rigid));
+    set_item(dict.get(), "is_globally_rigid", flag(result.is_globally_rigid));
+    set_item(dict.get(), "rank", new_int(result.rank));
+    set_item(dict.get(), "max_rank", new_int(result.max_rank));
+    set_item(dict.get(), "connectivity",
+             d == 2 ? new_int(result.connectivity) : PyRef::borrow(Py_None));
+    set_item(dict.get(), "n_nodes", new_int(n));
+    set_item(dict.get(), "d", new_int(d));
+    return dict;
+  });
+}
+
+PyObject* py_self_stresses(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    std::uint64_t n = 0, d = 0;
+    FloatMatrix basis =
+        run_motion_space(kSelfStressesSignature, args, kwargs, self_stress_basis, n, d);
+    return new_float64_array(std::move(basis));
+  });
+}
+
+PyObject* py_infinitesimal_flexes(PyObject* /*module*/, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&] {
+    std::uint64_t n = 0, d = 0;
+    FloatMatrix basis =
+        run_motion_space(kInfinitesimalFlexesSignature, args, kwargs, flex_basis, n, d);
+    const std::uint64_t k = basis.rows();
+    PyRef flat = new_float64_array(std::move(basis));
+    return check_new(PyObject_CallMethod(
+        flat.get(), "reshape", "KKK", static_cast<unsigned long long>(k),
+        static_cast<unsigned long long>(n), static_cast<unsigned long long>(d)));
   });
 }
 

@@ -17,5 +17,8 @@ PyObject* py_rigid_components(PyObject* module, PyObject* args, PyObject* kwargs
 PyObject* py_generic_rigidity(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_draw_framework(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* py_rigidity_sweep(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_global_rigidity(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_self_stresses(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
+PyObject* py_infinitesimal_flexes(PyObject* module, PyObject* args, PyObject* kwargs) noexcept;
 
 }  // namespace trussel::py

@@ -56,6 +56,12 @@ PyMethodDef function_table[] = {
      kGenericRigidityDoc},
     {"rigidity_sweep", as_method<py_rigidity_sweep>(), METH_VARARGS | METH_KEYWORDS,
      kRigiditySweepDoc},
+    {"global_rigidity", as_method<py_global_rigidity>(), METH_VARARGS | METH_KEYWORDS,
+     kGlobalRigidityDoc},
+    {"self_stresses", as_method<py_self_stresses>(), METH_VARARGS | METH_KEYWORDS,
+     kSelfStressesDoc},
+    {"infinitesimal_flexes", as_method<py_infinitesimal_flexes>(), METH_VARARGS | METH_KEYWORDS,
+     kInfinitesimalFlexesDoc},
 };
 
 // The module's __getattr__, asked for names the module does not hold: PanicException is

@@ -48,6 +48,16 @@ class GenericRigidityResult(TypedDict):
     n_nodes: int
     d: int
 
+class GlobalRigidityResult(TypedDict):
+    is_rigid: bool
+    is_redundantly_rigid: bool
+    is_globally_rigid: bool
+    rank: int
+    max_rank: int
+    connectivity: int | None
+    n_nodes: int
+    d: int
+
 class RigiditySweepResult(TypedDict):
     independent: npt.NDArray[np.uint8]
     largest_bars: npt.NDArray[np.int64]
@@ -339,4 +349,104 @@ def rigidity_sweep(n: SupportsIndex, edges: npt.ArrayLike) -> RigiditySweepResul
     of at least one bar; cumsum(independent) is the rank after each bar. Memory linear in n + E:
     besides the result (33 bytes per bar) and a copy of the bars (16 per bar), about 32 bytes
     per node and 80 per independent bar (twice that from 2^28 nodes or bars on).
+    """
+
+def global_rigidity(
+    n: SupportsIndex, edges: npt.ArrayLike, d: SupportsIndex
+) -> GlobalRigidityResult:
+    """Generic global rigidity of a graph in the plane or in space: whether almost every placement
+    of the nodes is determined, up to congruence, by the lengths of its bars.
+
+    A graph on at most d + 1 nodes is globally rigid when complete (a node, a bar, a triangle, a
+    tetrahedron). In the plane a larger graph is globally rigid exactly when it is 3-connected
+    and redundantly rigid (rigid, and still rigid after removing any one bar): redundancy from
+    the (2,3) pebble game (as rigid_components()) and the connectivity are exact, and so is the
+    answer. In space a larger graph is globally rigid exactly when, at generic positions, some
+    self-stress has a stress matrix of rank n − d − 1; it is tested, when the graph is
+    redundantly rigid, on a random self-stress at random positions over the prime field of
+    2^61 − 1 (a fixed seed, as generic_rigidity()). A true answer in space is certain; over the
+    choice of the seed, a rigid, redundantly rigid or globally rigid graph is reported otherwise
+    with probability at most (E + n)·(rank + 1)/(2^61 − 1) (below 1e-6 for a million bars).
+
+    The connectivity takes linear time where a cut node or a node of degree 2 shows it; a
+    2-connected graph of minimum degree 3 is proved 3-connected by growing a 3-connected part
+    from a node whose neighbourhood is one, a node or a path at a time (near-linear time on
+    meshes and lattices); where that fails, each node in turn is removed and the rest searched
+    for a cut node (time n·(n + E)).
+
+    Parameters
+    ----------
+    n     : int — number of nodes
+    edges : array-like shape (E, 2), integer — the bars (i, j)
+    d     : int — embedding dimension (2 or 3)
+
+    Returns dict with keys:
+      "is_rigid"              bool        rank == max_rank
+      "is_redundantly_rigid"  bool        rigid, and every bar in a circuit
+      "is_globally_rigid"     bool
+      "rank"                  int         the generic rank of the bars
+      "max_rank"              int         n(n−1)/2 for n ≤ d+1, else nd − d(d+1)/2
+      "connectivity"          int | None  in the plane the vertex connectivity capped at 3
+                                          (0 when disconnected or n ≤ 1, n − 1 for a complete
+                                          graph); None in space
+      "n_nodes"               int
+      "d"                     int
+    """
+
+def self_stresses(
+    coords: npt.NDArray[np.float64],
+    edges: npt.ArrayLike,
+    d: SupportsIndex,
+    tol: SupportsFloat | SupportsIndex | None = None,
+) -> npt.NDArray[np.float64]:
+    """The self-stresses of a framework: an orthonormal basis of the bar tensions ω with ωᵀR = 0,
+    R the rigidity matrix of the points (row of bar ij: p_i − p_j in node i's columns, its
+    negation in node j's).
+
+    The number of rows is s = E − rank, rank as label_edges(coords, edges, d, tol) decides it, so
+    the two agree. The rows are the right singular vectors of Rᵀ of smallest value beyond that
+    rank, by one-sided Jacobi rotations in a fixed order (the same bits on every machine); each
+    row's entry of largest magnitude (the first on ties) is positive. A dense method: at most 500
+    bars and n·d at most 500 (seconds at that size), larger inputs are refused with
+    ValueError.
+
+    Parameters
+    ----------
+    coords : array-like shape (n, d), float — the points
+    edges  : array-like shape (E, 2), integer — the bars (i, j)
+    d      : int — embedding dimension (2 or 3)
+    tol    : float or None — label_edges' tolerance (default 1e-8)
+
+    Returns np.ndarray[f64] shape (s, E)
+    """
+
+def infinitesimal_flexes(
+    coords: npt.NDArray[np.float64],
+    edges: npt.ArrayLike,
+    d: SupportsIndex,
+    tol: SupportsFloat | SupportsIndex | None = None,
+) -> npt.NDArray[np.float64]:
+    """The non-trivial infinitesimal flexes of a framework: an orthonormal basis of the velocities u
+    of the nodes with R·u = 0 (R the rigidity matrix of the points) that are orthogonal to the
+    trivial motions, the translations and the rotations about the centroid.
+
+    The null space of R beyond the rank label_edges(coords, edges, d, tol) decides, projected off
+    the trivial motions, by one-sided Jacobi rotations in a fixed order (the same bits on every
+    machine); each flex's entry of largest magnitude (the first on ties) is positive. There are
+    k = n·d − rank − d(d+1)/2 when the points span the space (affinely). When they do not, some
+    rotations vanish or coincide (collinear points in space: the turn about their line), the
+    trivial motions have lower dimension t (d for a single point or coincident ones, 5 for
+    collinear points in space; collinear points in the plane keep all 3), and k = n·d − rank − t.
+    A dense method: at most 500 bars and n·d at most 500 (seconds at that size), larger
+    inputs are refused with ValueError.
+
+    Parameters
+    ----------
+    coords : array-like shape (n, d), float — the points
+    edges  : array-like shape (E, 2), integer — the bars (i, j)
+    d      : int — embedding dimension (2 or 3)
+    tol    : float or None — label_edges' tolerance (default 1e-8)
+
+    Returns np.ndarray[f64] shape (k, n, d): flex m moves node i with velocity [m, i]; each flex
+    has unit norm over all n·d entries
     """

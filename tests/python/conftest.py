@@ -24,6 +24,9 @@ FUNCTIONS = {
     "mds": (np.ones((4, 4)), 2, None),
     "generic_rigidity": (4, [[0, 1], [1, 2]], 2),
     "rigidity_sweep": (4, [[0, 1], [1, 2]]),
+    "global_rigidity": (4, [[0, 1], [1, 2]], 2),
+    "self_stresses": (POINTS, [[0, 1], [1, 2], [0, 2], [2, 3], [1, 3], [0, 3]], 2, None),
+    "infinitesimal_flexes": (POINTS, [[0, 1], [1, 2]], 2, None),
 }
 
 
@@ -205,3 +208,14 @@ REFUSALS += [
 REFUSALS += [
     ("label_edges", (np.zeros((3, 2)), e, 2, None), kind, text) for e, kind, text in EDGE_REFUSALS
 ]
+REFUSALS += [("global_rigidity", (3, e, 2), kind, text) for e, kind, text in EDGE_REFUSALS]
+REFUSALS += [
+    (name, (np.zeros((3, 2)), e, 2, None), kind, text)
+    for name in ["self_stresses", "infinitesimal_flexes"]
+    for e, kind, text in EDGE_REFUSALS
+]
+REFUSALS += [
+    (name, (np.zeros((3, 4)), [], 4, None), V, "d must be 2 or 3")
+    for name in ["self_stresses", "infinitesimal_flexes"]
+]
+REFUSALS += [("global_rigidity", (3, [[0, 1]], d), V, "d must be 2 or 3") for d in (0, 1, 4)]

@@ -122,7 +122,7 @@ def test_layouts_and_results(name):
             assert_same(function(*replaced(values, k, variant)), expected)
     # Every result array is new, writeable, C-ordered and shares memory with nothing else.
     first, second = arrays_in(function(*values)), arrays_in(function(*values))
-    assert first or name == "max_independent"
+    assert first or name in ("max_independent", "global_rigidity")
     for a, array in enumerate(first):
         assert array.flags.writeable and array.flags.c_contiguous
         assert not any(np.shares_memory(array, other) for other in first[a + 1 :] + second + values)

@@ -14,6 +14,7 @@ EDGE_FUNCTIONS = {
     "label_edges": lambda n, edges: trussel.label_edges(COORDS[:n], edges, 2)["accepted_edges"],
     "rigid_components": lambda n, edges: trussel.rigid_components(n, edges)["independent"],
     "rigidity_sweep": lambda n, edges: trussel.rigidity_sweep(n, edges)["largest_nodes"],
+    "self_stresses": lambda n, edges: trussel.self_stresses(COORDS[:n], edges, 2),
 }
 BARS = [[0, 1], [2, 1], [0, 2], [3, 2]]
 

@@ -19,6 +19,7 @@ CHILD = Path(__file__).parents[2] / "benchmarks" / "interrupt_response.py"
         ("generate_training_batch", []),
         ("simulate", ["--fork"]),
         ("rigidity_sweep", []),
+        ("global_rigidity", []),
     ],
 )
 def test_sigint_ends_a_long_call_from_inside(name, options):

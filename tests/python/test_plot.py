@@ -99,3 +99,51 @@ def test_show_command(tmp_path, capsys, monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     assert trussel_dataset.main(["show", str(data), "--out", str(picture)]) == 1
     assert "pip install trussel[plot]" in capsys.readouterr().err
+
+
+def test_flex_arrows_and_stress_colours():
+    square = np.array([[0, 0], [1, 0], [1, 1], [0, 1]], dtype=float)
+    cycle = np.array([[0, 1], [1, 2], [2, 3], [3, 0]])
+    flex = trussel.infinitesimal_flexes(square, cycle, 2)[0]
+    ax = plot.plot_flex(square, cycle, flex, ax=axes(), title="shear")
+    kinds = {c.get_gid(): c for c in ax.collections}
+    assert len(kinds["bars"].get_segments()) == 4
+    assert len(kinds["flex"].U) == 4  # every node of the shearing square moves
+    assert np.isclose(np.hypot(kinds["flex"].U, kinds["flex"].V).max(), 0.25)
+    assert near(pixels(ax).reshape(-1, 3), plot.FLEX_COLOR).sum() > 20
+    # The braced square: sides and diagonals carry opposite signs, all six drawn by sign.
+    braced = np.concatenate([cycle, [[0, 2], [1, 3]]])
+    stress = trussel.self_stresses(square, braced, 2)[0]
+    ax = plot.plot_stress(square, braced, stress, ax=axes())
+    kinds = {c.get_gid(): c for c in ax.collections}
+    counts = sorted(len(kinds[k].get_segments()) for k in ("tension", "compression"))
+    assert counts == [2, 4] and len(kinds["unstressed"].get_segments()) == 0
+    image = pixels(ax).reshape(-1, 3)
+    assert near(image, plot.TENSION_COLOR).any() and near(image, plot.COMPRESSION_COLOR).any()
+    positions = np.array([[0, 0, 0], [1, 0, 0], [0, 1, 0], [0, 0, 1.0]])
+    ax = plot.plot_flex(positions, [[0, 1]], np.eye(4, 3), ax=axes("3d"))
+    assert pixels(ax).std() > 0.05
+    with pytest.raises(ValueError, match="flex must have shape"):
+        plot.plot_flex(square, cycle, flex[:3], ax=axes())
+    with pytest.raises(ValueError, match="stress must have shape"):
+        plot.plot_stress(square, braced, stress[:3], ax=axes())
+
+
+def test_show_flex_and_stress(tmp_path, capsys):
+    data = tmp_path / "lattice.npz"
+    options = "--family lattice --nodes 16 --graphs 2 --quiet --out"
+    assert trussel_dataset.main([*options.split(), str(data)]) == 0
+    record = trussel_dataset.open(str(data)).framework(1)
+    flexes = trussel.infinitesimal_flexes(record["positions"], record["edges"], 2)
+    stresses = trussel.self_stresses(record["positions"], record["edges"], 2)
+    picture = tmp_path / "motion.png"
+    capsys.readouterr()
+    for option, count in [("--flex", len(flexes)), ("--stress", len(stresses))]:
+        arguments = ["show", str(data), "--index", "1", "--out", str(picture)]
+        if count:
+            assert trussel_dataset.main([*arguments, option, str(count - 1)]) == 0
+            assert picture.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+            assert f"of {count})" in capsys.readouterr().out
+        assert trussel_dataset.main([*arguments, option, str(count)]) == 1
+        kind = "flex" if option == "--flex" else "self-stress"
+        assert f"no {kind} {count} of framework 1" in capsys.readouterr().err

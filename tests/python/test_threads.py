@@ -38,6 +38,13 @@ CALLS = {
     "draw_framework": (trussel.draw_framework, (3 * 10**6, 3, 0), True),
     "mds": (trussel.mds, (distances(RNG.random((1500, 3))), 3), True),
     "rigidity_sweep": (trussel.rigidity_sweep, (150 * 150, LATTICE), True),
+    "global_rigidity": (trussel.global_rigidity, (150 * 150, LATTICE, 2), True),
+    "self_stresses": (trussel.self_stresses, (POINTS[:60], PAIRS[PAIRS[:, 1] < 60], 3), True),
+    "infinitesimal_flexes": (
+        trussel.infinitesimal_flexes,
+        (POINTS[:90], PAIRS[:200] % 90, 3),
+        True,
+    ),
     "gram_from_dist": (trussel.gram_from_dist, (RNG.random((2000, 2000)),), False),
     "max_independent": (trussel.max_independent, (2**40, 3), False),
 }
