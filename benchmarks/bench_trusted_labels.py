@@ -1,12 +1,14 @@
 """Times label_edges and generic_rigidity on large frameworks, with the bars in random order.
 
-    python benchmarks/bench_trusted_labels.py [--quick]
+    python benchmarks/bench_trusted_labels.py [--large] [--repeat R]
 
 Prints, per workload, the seconds of each function (best of --repeat runs), the rank found, the
 generic rank and, for label_edges, the time with the bars in their natural order. Workloads: the
-bond-diluted triangular lattice (p = 5/6, sites moved by up to 0.05), random plane graphs (n =
-4,000, E = 10,000), random geometric graphs of 10^4 nodes in the plane and in space, and
-bond-diluted fcc lattices (p = 0.75, sites moved by up to 0.05).
+bond-diluted triangular lattice (p = 5/6, sites moved by up to 0.05), random plane graphs,
+random geometric graphs in the plane and in space, and bond-diluted fcc lattices (p = 0.75,
+sites moved by up to 0.05). The default sizes finish in about a minute; --large takes the sizes
+of the targets (a 316 x 316 lattice, n = 4,000 random graphs, 10^4-node geometric graphs in
+space, 17^3 fcc cells), which label_edges does not yet reach in reasonable time or memory.
 """
 
 import argparse
