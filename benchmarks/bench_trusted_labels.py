@@ -6,9 +6,10 @@ Prints, per workload, the seconds of each function (best of --repeat runs), the 
 generic rank and, for label_edges, the time with the bars in their natural order. Workloads: the
 bond-diluted triangular lattice (p = 5/6, sites moved by up to 0.05), random plane graphs,
 random geometric graphs in the plane and in space, and bond-diluted fcc lattices (p = 0.75,
-sites moved by up to 0.05). The default sizes finish in about a minute; --large takes the sizes
-of the targets (a 316 x 316 lattice, n = 4,000 random graphs, 10^4-node geometric graphs in
-space, 17^3 fcc cells), which label_edges does not yet reach in reasonable time or memory.
+sites moved by up to 0.05). --large takes the sizes of the targets (a 316 x 316 lattice, n =
+4,000 random graphs, 10^4-node geometric graphs in space, 17^3 fcc cells), which label_edges does
+not yet reach in reasonable time or memory; the default sizes take about a minute. --order-seed
+picks the shuffle of the bars.
 """
 
 import argparse
@@ -93,30 +94,33 @@ def best(repeat, function, *args):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true", help="smaller sizes, one run each")
-    parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--large", action="store_true", help="the sizes of the targets")
+    parser.add_argument("--repeat", type=int, default=1)
+    parser.add_argument("--order-seed", type=int, default=1, help="seed of the bar shuffles")
     args = parser.parse_args()
-    repeat = 1 if args.quick else args.repeat
     rng = np.random.default_rng(0)
-    side = 100 if args.quick else 316
-    cells = 8 if args.quick else 17
+    side, random_n, space_n, cells = (316, 4000, 10**4, 17) if args.large else (100, 1000, 1000, 8)
     workloads = [
         (
             f"triangular {side}x{side}, p=5/6, jitter 0.05",
             triangular_lattice(side, 5 / 6, 0.05, rng),
         ),
-        ("random plane graph n=4000 E=10000", random_graph(4000, 10000, 2, rng)),
+        (
+            f"random plane graph n={random_n} E=2.5n",
+            random_graph(random_n, 5 * random_n // 2, 2, rng),
+        ),
         ("geometric n=10^4 plane, degree 8", geometric_graph(10**4, 2, 8, rng)),
-        ("geometric n=10^4 space, degree 12", geometric_graph(10**4, 3, 12, rng)),
+        (f"geometric n={space_n} space, degree 12", geometric_graph(space_n, 3, 12, rng)),
         (f"fcc {cells}^3 cells, p=0.75, jitter 0.05", fcc_lattice(cells, 0.75, 0.05, rng)),
     ]
+    repeat = args.repeat
     print(
         f"{'workload':44s} {'nodes':>7s} {'bars':>8s} {'label_edges':>12s} {'in order':>9s} "
         f"{'generic':>8s} {'rank':>8s} {'generic':>8s}"
     )
     for name, (coords, edges) in workloads:
         n, d = coords.shape
-        shuffled = edges[rng.permutation(len(edges))]
+        shuffled = edges[np.random.default_rng(args.order_seed).permutation(len(edges))]
         t_label, labelled = best(repeat, trussel.label_edges, coords, shuffled, d)
         t_order, _ = best(1, trussel.label_edges, coords, edges, d)
         t_generic, generic = best(repeat, trussel.generic_rigidity, n, shuffled, d)
