@@ -135,8 +135,6 @@ std::vector<double> stress_projection(const FloatMatrix& coords, const std::vect
     check(normal.add_row(cols.data(), values.data(), cols.size()),
           "the regularised normal equations must be positive definite");
   }
-  std::vector<std::uint32_t> pivot_of(ncols);
-  for (std::size_t k = 0; k < ncols; ++k) pivot_of[k] = order[k];
 
   std::vector<double> result(count, 0.0);
   std::array<std::uint32_t, 6> row_cols{};
@@ -158,7 +156,8 @@ std::vector<double> stress_projection(const FloatMatrix& coords, const std::vect
         }
       }
       const std::vector<double> step = normal.span_coefficients(std::move(gradient));
-      for (std::size_t k = 0; k < ncols; ++k) x[pivot_of[k]] = x[pivot_of[k]] + step[k];
+      for (std::size_t k = 0; k < ncols; ++k)
+        x[order[k]] = x[order[k]] + step[k];  // row k is column order[k]
       double change = 0.0, size = 0.0;
       for (std::size_t e = 0; e < count; ++e) {
         const std::size_t entries = edge_row(coords, edges[e], row_cols.data(), row_values.data());

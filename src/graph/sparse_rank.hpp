@@ -36,12 +36,6 @@ class SparseRankEliminator {
   /// column repeats or is not below ncols.
   bool add_row(const std::uint32_t* cols, const double* values, std::size_t count);
 
-  /// Sets the tolerance of the rows offered from now on (entries at or below it are zero).
-  void set_tolerance(double zero_tol) noexcept {
-    zero_tol_ = zero_tol;
-    drop_tol_ = zero_tol * kDropFactor;
-  }
-
   /// How a pivot is chosen among the entries of a row's remainder.
   enum class PivotRule {
     kSparsest,  // within the threshold, the sparsest column (then the least key)
