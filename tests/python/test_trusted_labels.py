@@ -202,3 +202,21 @@ def test_generic_rigidity_small_cases_and_errors():
         trussel.generic_rigidity(4, [(0, 1)], 4)
     with raises(ValueError, "edges row 1 is (1, 1): a bar cannot join a node to itself"):
         trussel.generic_rigidity(4, [(0, 1), (1, 1)], 3)
+
+
+@pytest.mark.parametrize("d, jitter", [(2, 1e-2), (2, 1e-3), (3, 1e-2), (3, 1e-3)])
+def test_nearly_collinear_points_agree_with_the_svd(d, jitter):
+    rng = np.random.default_rng(zlib.crc32(f"line {d} {jitter}".encode()))
+    n = 60
+    coords = np.zeros((n, d))
+    coords[:, 0] = 10 * rng.random(n)
+    coords[:, 1:] = rng.uniform(-jitter, jitter, (n, d - 1))
+    _, edges = random_graph(rng, n, 150 if d == 2 else 200, d)
+    result = trussel.label_edges(coords, edges, d)
+    rank, clear, share = svd_answer(coords, edges)
+    assert clear and result["rank"] == rank
+    assert np.all(
+        np.cumsum(result["labels"]) <= np.cumsum(trussel.generic_rigidity(n, edges, d)["labels"])
+    )
+    sure = (share <= 1e-12) | (share >= 1e-8)  # shares in between could be either
+    assert np.array_equal(result["redundant"].astype(bool)[sure], (share > 1e-10)[sure])
