@@ -290,7 +290,11 @@ def draw(parameters: Parameters, k: int) -> dict[str, Any]:
             generic_rank=generic["rank"],
             generic_is_rigid=generic["is_rigid"],
         )
-    record.update(global_fields(len(positions), edges, parameters.dim))
+    if parameters.generic_fields and not record["generic_is_rigid"]:
+        # Global and redundant rigidity need rigidity: no need to ask (most sparse frameworks).
+        record.update(is_globally_rigid=False, is_redundantly_rigid=False)
+    else:
+        record.update(global_fields(len(positions), edges, parameters.dim))
     if parameters.distances:
         record["distances"] = distance_matrix(positions)
     return record
@@ -315,7 +319,7 @@ def draw_complete(parameters: Parameters, start: int, count: int) -> list[dict[s
     positions = complete_positions(first, count, n, d)
     redundant = _complete_redundant(batch, positions, candidates, d)
     distances = parameters.distances
-    graph = global_fields(n, candidates, d)  # the complete graph: the same for every framework
+    graph = _complete_global_fields(n, d)  # the same for every framework
     records = []
     for result, framework_positions, framework_redundant in zip(batch, positions, redundant):
         record = {
@@ -359,6 +363,11 @@ def _lcg_steps(draws: int) -> tuple[np.ndarray, np.ndarray]:
         factors.append(factor)
         offsets.append(offset)
     return np.array(factors, dtype=np.uint64), np.array(offsets, dtype=np.uint64)
+
+
+@functools.lru_cache(maxsize=8)
+def _complete_global_fields(n: int, d: int) -> dict[str, bool]:
+    return global_fields(n, complete_edges(n), d)
 
 
 @functools.lru_cache(maxsize=8)
