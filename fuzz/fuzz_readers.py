@@ -97,7 +97,9 @@ def seed_arrays(family, parameters, graphs):
 
 
 BASES = [seed_arrays(*seed) for seed in SEEDS]
-BASES.append(BASES[-1] | {"format_version": np.asarray(np.uint64(2))})  # the earlier format
+# The earlier formats, without the arrays added since.
+_OLDER = {name: value for name, value in BASES[-1].items() if name not in layout.SINCE}
+BASES += [_OLDER | {"format_version": np.asarray(np.uint64(v))} for v in (3, 2)]
 NAMES = sorted({name for base in BASES for name in base} | {"bogus", "edges.npy", ""})
 VALUES = [0, 1, 2, 3, 5, 7, -1, -2, 255, 256, 2**31, 2**32, 2**63 - 1, 2**63, 2**64 - 1]
 VALUES += [2.0, 0.5, -0.0, np.nan, np.inf, -np.inf, 1e300, True, False, "lattice", "", "2"]
@@ -329,7 +331,7 @@ def check_framework(data, k, record):
     assert bars == 0 or (0 <= edges.min() and edges.max() < n), (edges, n)
     for name in layout.PER_BAR:
         assert name not in record or record[name].shape[0] == bars, (name, record[name])
-    for name in ("rank", "max_rank", "is_rigid", "generic_rank", "generic_is_rigid"):
+    for name in layout.PER_FRAMEWORK[1:-1]:  # the 0-d ones: all but positions and distances
         assert name not in record or np.ndim(record[name]) == 0, (name, record[name])
     if "distances" in record:
         assert record["distances"].shape == (n, n), record["distances"]

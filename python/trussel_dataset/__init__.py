@@ -24,12 +24,15 @@ Stored arrays (E = bars of all frameworks together, cut by edge_offsets):
     generic_is_rigid (graphs,) bool: the generic answer (geometric and lattice families only):
     the pebble game's in the plane, trussel.generic_rigidity's in space
     component        (E,) int32               the generic rigid component of each bar (plane)
+    is_globally_rigid, is_redundantly_rigid (graphs,) bool: trussel.global_rigidity's generic
+    answers for each framework's graph (every family)
     distances        (graphs, n, n) float64   only when asked for
     family, nodes, dim, seed, graphs, format_version and the family's parameters (degree; side,
     bond_prob, jitter): 0-d arrays, what regenerates the file
 
-Files of format 2, written before label_edges kept to the generic rank, are still read (their
-labels are those of the earlier computation; `trussel-dataset info` says so).
+Files of formats 2 and 3 are still read: they lack is_globally_rigid and is_redundantly_rigid,
+and the labels of format 2 were written before label_edges kept to the generic rank
+(`trussel-dataset info` says so).
 """
 
 from trussel import __version__ as __version__  # one version for both packages

@@ -58,7 +58,10 @@ The data set depends only on the family, its parameters, --graphs and --seed, ne
 --shard-size. The defaults make both targets, per bar and per framework, vary: at 100 nodes in
 the plane about 17% of the geometric and 35% of the lattice frameworks are rigid (in 3-D,
 --degree 12 makes about 28% of the geometric ones rigid, --bond-prob 0.9 13% of the lattice
-ones). `trussel-dataset info FILE` says when a target is the same for every framework."""
+ones). Global and redundant rigidity need denser frameworks: at 100 nodes about half of the
+geometric ones are globally rigid with --degree 12 in the plane and --degree 16 in 3-D (about
+1% at the default degree 8), and no lattice one is (a corner has too few bars).
+`trussel-dataset info FILE` says when a target is the same for every framework."""
 
 SUBCOMMANDS = """
        trussel-dataset info FILE
@@ -72,7 +75,8 @@ def build_parser() -> argparse.ArgumentParser:
         description=(
             "Write a reproducible training set of bar frameworks to an .npz file or a .zarr "
             "store: positions, bars, each bar labelled independent (raises the rank in this "
-            "order) and redundant (in a circuit), ranks and rigidity. `info FILE` prints what "
+            "order) and redundant (in a circuit), ranks, rigidity, and the generic global and "
+            "redundant rigidity of each framework's graph. `info FILE` prints what "
             "a data set holds; `show FILE --out PICTURE` draws one of its frameworks."
         ),
         epilog=EPILOG,

@@ -82,6 +82,7 @@ class Parameters:
         }[self.family]
         if self.generic_fields:
             needed.append("rigid_components" if self.dim == 2 else "generic_rigidity")
+        needed.append("global_rigidity")
         return [name for name in needed if not hasattr(trussel, name)]
 
     @property
@@ -289,9 +290,24 @@ def draw(parameters: Parameters, k: int) -> dict[str, Any]:
             generic_rank=generic["rank"],
             generic_is_rigid=generic["is_rigid"],
         )
+    if parameters.generic_fields and not record["generic_is_rigid"]:
+        # Global and redundant rigidity need rigidity: no need to ask (most sparse frameworks).
+        record.update(is_globally_rigid=False, is_redundantly_rigid=False)
+    else:
+        record.update(global_fields(len(positions), edges, parameters.dim))
     if parameters.distances:
         record["distances"] = distance_matrix(positions)
     return record
+
+
+def global_fields(n: int, edges: np.ndarray, d: int) -> dict[str, bool]:
+    """Whether the graph of a framework (n nodes, these bars) is generically globally rigid
+    and redundantly rigid in dimension d, as trussel.global_rigidity answers."""
+    result = trussel.global_rigidity(n, edges, d)
+    return {
+        "is_globally_rigid": result["is_globally_rigid"],
+        "is_redundantly_rigid": result["is_redundantly_rigid"],
+    }
 
 
 def draw_complete(parameters: Parameters, start: int, count: int) -> list[dict[str, Any]]:
@@ -303,6 +319,7 @@ def draw_complete(parameters: Parameters, start: int, count: int) -> list[dict[s
     positions = complete_positions(first, count, n, d)
     redundant = _complete_redundant(batch, positions, candidates, d)
     distances = parameters.distances
+    graph = _complete_global_fields(n, d)  # the same for every framework
     records = []
     for result, framework_positions, framework_redundant in zip(batch, positions, redundant):
         record = {
@@ -313,6 +330,7 @@ def draw_complete(parameters: Parameters, start: int, count: int) -> list[dict[s
             "rank": result["final_rank"],
             "max_rank": result["max_rank"],
             "is_rigid": result["is_rigid"],
+            **graph,
         }
         if distances:
             record["distances"] = result["distance_matrix"]
@@ -345,6 +363,11 @@ def _lcg_steps(draws: int) -> tuple[np.ndarray, np.ndarray]:
         factors.append(factor)
         offsets.append(offset)
     return np.array(factors, dtype=np.uint64), np.array(offsets, dtype=np.uint64)
+
+
+@functools.lru_cache(maxsize=8)
+def _complete_global_fields(n: int, d: int) -> dict[str, bool]:
+    return global_fields(n, complete_edges(n), d)
 
 
 @functools.lru_cache(maxsize=8)

@@ -6,16 +6,18 @@ Nothing here reads or writes files (the format modules do) or draws frameworks (
 
 from __future__ import annotations
 
-from collections.abc import Iterator, Mapping
+from collections.abc import Collection, Iterator, Mapping
 from typing import Any
 
 import numpy as np
 
-FORMAT_VERSION = 3
-# The oldest format version still read. Format 2 has the same arrays as format 3, but its labels
-# and redundant bars came from an earlier elimination in label_edges, which could find a rank
-# above the generic one; its data sets in space have no generic arrays.
+FORMAT_VERSION = 4
+# The oldest format version still read. Format 3 lacks the generic global and redundant rigidity
+# of each framework, which format 4 stores for every family. Format 2 has the arrays of format 3,
+# but its labels and redundant bars came from an earlier elimination in label_edges, which could
+# find a rank above the generic one; its data sets in space have no generic arrays.
 OLDEST_FORMAT_VERSION = 2
+CURRENT_LABELS_VERSION = 3  # the first format whose labels are those label_edges gives now
 
 # Arrays with one entry per bar (concatenated over frameworks, cut by edge_offsets) and with one
 # entry per framework, in the order they are stored.
@@ -27,8 +29,12 @@ PER_FRAMEWORK = (
     "is_rigid",
     "generic_rank",
     "generic_is_rigid",
+    "is_globally_rigid",
+    "is_redundantly_rigid",
     "distances",
 )
+# The per-framework arrays every data set has from a format version on (earlier ones lack them).
+SINCE = {"is_globally_rigid": 4, "is_redundantly_rigid": 4}
 DTYPES = {
     "labels": np.uint8,
     "redundant": np.uint8,
@@ -41,6 +47,8 @@ DTYPES = {
     "is_rigid": np.bool_,
     "generic_rank": np.int64,
     "generic_is_rigid": np.bool_,
+    "is_globally_rigid": np.bool_,
+    "is_redundantly_rigid": np.bool_,
     "distances": np.float64,
 }
 
@@ -125,7 +133,7 @@ _LAYOUT = {
     **{name: ("biu", ("bars",)) for name in PER_BAR[1:]},
     "positions": ("f", ("graphs", "n", "d")),
     **{name: ("iu", ("graphs",)) for name in ("rank", "max_rank", "generic_rank")},
-    **{name: ("b", ("graphs",)) for name in ("is_rigid", "generic_is_rigid")},
+    **{name: ("b", ("graphs",)) for name in ("is_rigid", "generic_is_rigid", *SINCE)},
     "distances": ("f", ("graphs", "n", "n")),
 }
 
@@ -210,9 +218,16 @@ class DataSet:
         return record
 
 
+def missing_since(names: Collection[str], version: int) -> list[str]:
+    """The arrays a data set of format `version` has, of those added after format 3, that are
+    not among `names`."""
+    return [name for name, since in SINCE.items() if version >= since and name not in names]
+
+
 def inconsistency(arrays: Mapping[str, np.ndarray]) -> str | None:
     """What does not fit together in a data set's arrays, or None."""
     missing = [name for name in _REQUIRED if name not in arrays]
+    missing += missing_since(arrays.keys(), int(arrays.get("format_version", FORMAT_VERSION)))
     if "generic_redundant" in arrays and "generic_is_rigid" not in arrays:
         missing.append("generic_is_rigid")
     if missing:

@@ -13,8 +13,15 @@ Each item is ``Data(x, pos, edge_index, edge_label, edge_redundant, y, ...)``:
                                         0 needed
     y               (1,) int64          is_rigid
     rank, max_rank  (1,) int64
-and, where the data set has them, edge_generic_redundant (2E,) and generic_y (1,) from the
-generic answer (the pebble game's in the plane, the exact generic rank in space).
+and, where the data set has them (every family, from format 4):
+    globally_rigid     (1,) int64       is_globally_rigid: the graph is generically globally
+                                        rigid (its bar lengths fix almost every placement up
+                                        to congruence)
+    redundantly_rigid  (1,) int64       is_redundantly_rigid: generically rigid after removing
+                                        any one bar
+and, where the data set has them (geometric and lattice), edge_generic_redundant (2E,) and
+generic_y (1,) from the generic answer (the pebble game's in the plane, the exact generic rank
+in space).
 """
 
 from __future__ import annotations
@@ -62,6 +69,9 @@ def to_data(framework: dict[str, Any], dtype: torch.dtype = torch.float64) -> Da
         rank=scalar(framework["rank"]),
         max_rank=scalar(framework["max_rank"]),
     )
+    for name in ("globally_rigid", "redundantly_rigid"):
+        if "is_" + name in framework:
+            data[name] = scalar(framework["is_" + name])
     if "generic_redundant" in framework:
         data.edge_generic_redundant = per_edge(framework["generic_redundant"])
         data.generic_y = scalar(framework["generic_is_rigid"])

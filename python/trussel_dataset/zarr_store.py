@@ -581,6 +581,9 @@ def _store_problem(group: Any, description: Mapping[str, Any]) -> str | None:
         or ("positions" not in per_framework)
     ):
         return "its list of arrays is not a data set's"
+    missing = layout.missing_since(per_framework, stamped)
+    if missing:
+        return "missing " + ", ".join(missing)
     try:
         nodes, dim = int(scalars["nodes"]), int(scalars["dim"])
     except (KeyError, TypeError, ValueError, OverflowError):

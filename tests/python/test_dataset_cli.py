@@ -24,6 +24,7 @@ except ImportError:  # a source tree whose package is not installed
 
 from conftest import assert_bits_equal, distances
 from trussel_dataset import families
+from trussel_dataset.cli_info import WITHOUT_GLOBAL
 
 ENV = {**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)}  # children import both packages
 SMALL = {
@@ -169,6 +170,50 @@ def test_lattice_frameworks(tmp_path, dim, jitter):
     assert abs(kept - p * offered) < 5 * np.sqrt(offered * p * (1 - p))
 
 
+GLOBAL = (
+    r"generic global rigidity: ([0-9.]+)% of the frameworks globally rigid, ([0-9.]+)% "
+    r"redundantly rigid"
+)
+
+
+@pytest.mark.parametrize(
+    "family, options, note",
+    [
+        ("geometric", "--nodes 30 --degree 8", None),  # about a third globally rigid
+        ("geometric", "--nodes 30 --degree 12 --dim 3", None),  # about two thirds
+        ("lattice", "--nodes 16 --bond-prob 0.95 --jitter 0.1", "is_redundantly_rigid are False"),
+        ("lattice", "--nodes 30 --dim 3 --bond-prob 1", "is_redundantly_rigid are False"),
+        ("complete", "--nodes 3", "is_globally_rigid is True"),  # a triangle: not redundantly
+        ("complete", "--nodes 5 --dim 3", "is_redundantly_rigid are True"),
+    ],
+)
+def test_every_family_stores_global_and_redundant_rigidity(tmp_path, capsys, family, options, note):
+    path = run(tmp_path, "g.npz", family, options + " --graphs 24 --chunk-size 5")
+    data = trussel_dataset.open(path)
+    globally, redundantly = data["is_globally_rigid"], data["is_redundantly_rigid"]
+    assert globally.dtype == redundantly.dtype == np.bool_ and globally.shape == (24,)
+    dim = data["positions"].shape[2]
+    for k, record in enumerate(data):
+        n, edges = len(record["positions"]), record["edges"]
+        answer = trussel.global_rigidity(n, edges, dim)
+        assert record["is_globally_rigid"] == answer["is_globally_rigid"] == globally[k]
+        assert record["is_redundantly_rigid"] == answer["is_redundantly_rigid"] == redundantly[k]
+        # Globally rigid on more than d + 1 nodes needs redundantly rigid, which needs rigid.
+        rigid, larger = record.get("generic_is_rigid", answer["is_rigid"]), n > dim + 1
+        assert rigid >= record["is_redundantly_rigid"] >= (record["is_globally_rigid"] and larger)
+    if family == "geometric":  # both targets vary
+        assert 0 < globally.sum() < 24 and 0 < redundantly.sum() < 24
+    capsys.readouterr()
+    assert trussel_dataset.main(["info", str(path)]) == 0
+    text = capsys.readouterr().out
+    shares = [float(x) / 100 for x in re.search(f"^{GLOBAL}$", text, re.MULTILINE).groups()]
+    np.testing.assert_allclose(shares, [globally.mean(), redundantly.mean()], atol=5e-4)
+    notes = [line for line in text.splitlines() if line.startswith("note: is_globally_rigid")]
+    assert len(notes) == (note is not None) and all(note in line for line in notes)
+    if family == "lattice":  # a corner has too few bars (2 in the plane, 3 in space)
+        assert "write the data set with --family geometric (no lattice framework" in notes[0]
+
+
 SHARES = (
     r"([0-9.]+)% needed \(not redundant\) \+ ([0-9.]+)% redundant \(in a circuit\); "
     r"([0-9.]+)% independent \(raises the rank in this order\)"
@@ -238,6 +283,10 @@ def test_info_says_when_a_target_is_constant(tmp_path, capsys):
         notes = [line for line in capsys.readouterr().out.splitlines() if "note:" in line]
         if family != "geometric":  # no bar in a circuit (sparse lattice), every bar (complete)
             assert notes.pop() == f"note: redundant is {value} for every bar"
+        # Global and redundant rigidity have their own note, with their own recipe.
+        assert notes.pop().startswith(
+            f"note: is_globally_rigid and is_redundantly_rigid are {value} for every framework"
+        )
         # One note for both targets where the generic answer is stored too (new families).
         targets = "is_rigid is" if family == "complete" else "is_rigid and generic_is_rigid are"
         assert len(notes) == 1 and recipe in notes[0]
@@ -300,7 +349,7 @@ def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
         ({"edges.npy": npy(b"{b'descr': '<f8', 'shape': ()}")}, "unreadable header"),  # key types
         (None, "no format version"),
         ((("format_version", np.inf),), "no format version"),
-        ((("format_version", 4),), "format version 4 is newer than this trussel_dataset reads"),
+        ((("format_version", 5),), "format version 5 is newer than this trussel_dataset reads"),
         ((("format_version", 1),), "format version 1 is not supported"),
         ((("edge_offsets", arrays["edge_offsets"][::-1]),), "edge offsets do not cut the bars"),
         ((("labels", arrays["labels"][1:]),), "labels has"),
@@ -308,6 +357,9 @@ def test_unreadable_files_and_missing_functions(tmp_path, capsys, monkeypatch):
         ((("graphs", -1), ("edge_offsets", np.zeros(0, int))), "-1 frameworks"),
         ((("nodes", [14, 14]),), "nodes is a 1-dimensional array"),
         ((("is_rigid", None),), "missing is_rigid"),
+        ((("is_globally_rigid", None),), "missing is_globally_rigid"),
+        ((("is_redundantly_rigid", arrays["is_rigid"][1:]),), "is_redundantly_rigid has shape"),
+        ((("is_globally_rigid", arrays["rank"]),), "is_globally_rigid is a 1-dimensional array"),
         ((("edges", arrays["edges"].astype(int) + 99),), "bars join nodes outside 0..15"),
         ((("positions", arrays["positions"][..., :1]),), "positions of 16 nodes in 1 dimensions"),
         ((("positions", arrays["positions"] * np.nan),), "positions are not all finite"),
@@ -341,25 +393,45 @@ EARLIER = (
 )
 
 
-def test_files_of_the_earlier_format_are_read_with_a_note(tmp_path, capsys):
-    # Format 2 has the arrays of format 3; only the computation of its labels was older.
+def without_global(lines):
+    """The lines of `info` on a data set but those on global and redundant rigidity."""
+    return [line for line in lines if not line.startswith(GLOBAL_LINES)]
+
+
+GLOBAL_LINES = ("generic global rigidity:", "note: is_globally_rigid", WITHOUT_GLOBAL)
+
+
+def test_files_of_earlier_formats_are_read_with_a_note(tmp_path, capsys):
+    # Formats 2 and 3 lack global and redundant rigidity; format 2 labels came from the earlier
+    # elimination. Both are read, with notes, and a format-4 file without them is damaged.
     path = run(tmp_path, "now.npz", "lattice", SMALL["lattice"] + " --graphs 4")
     capsys.readouterr()
     assert trussel_dataset.main(["info", str(path)]) == 0
-    now = capsys.readouterr().out
-    assert now.startswith(f"{path}: format 3\n") and "note: written by" not in now
+    now = capsys.readouterr().out.splitlines()
+    assert now[0] == f"{path}: format 4" and not any("note: written by" in x for x in now)
+    assert WITHOUT_GLOBAL not in now and len(without_global(now)) == len(now) - 2
     current = dict(trussel_dataset.open(path))
-    earlier = tmp_path / "earlier.npz"
-    trussel_dataset.write(earlier, current | {"format_version": np.uint64(2)})
-    data = trussel_dataset.open(earlier)
-    assert int(data["format_version"]) == 2 and len(data) == 4
-    for name, value in current.items():
-        if name != "format_version":
-            assert (data[name].dtype, data[name].tobytes()) == (value.dtype, value.tobytes())
-    assert trussel_dataset.main(["info", str(earlier)]) == 0
-    lines = capsys.readouterr().out.splitlines()
-    assert lines[0] == f"{earlier}: format 2" and EARLIER in lines
-    assert [line for line in lines if line != EARLIER][1:] == now.splitlines()[1:]
+    older = {
+        k: v for k, v in current.items() if k not in ("is_globally_rigid", "is_redundantly_rigid")
+    }
+    for version in (3, 2):
+        earlier = tmp_path / f"format-{version}.npz"
+        trussel_dataset.write(earlier, older | {"format_version": np.uint64(version)})
+        data = trussel_dataset.open(earlier)
+        assert int(data["format_version"]) == version and len(data) == 4
+        assert sorted(data.keys()) == sorted(older)
+        for name, value in older.items():
+            if name != "format_version":
+                assert (data[name].dtype, data[name].tobytes()) == (value.dtype, value.tobytes())
+        assert "is_globally_rigid" not in data[0] and data[0].keys() <= current.keys()
+        assert trussel_dataset.main(["info", str(earlier)]) == 0
+        lines = capsys.readouterr().out.splitlines()
+        assert lines[0] == f"{earlier}: format {version}" and WITHOUT_GLOBAL in lines
+        assert (EARLIER in lines) == (version == 2)
+        assert [x for x in without_global(lines) if x != EARLIER][1:] == without_global(now)[1:]
+    trussel_dataset.write(tmp_path / "bad.npz", older)
+    with pytest.raises(trussel_dataset.DataSetError, match="missing is_globally_rigid, is_red"):
+        trussel_dataset.open(tmp_path / "bad.npz")
 
 
 # The child replaces generation by a stand-in that announces itself and then blocks (reading
@@ -491,6 +563,7 @@ def import_pyg():
 def test_pyg_items_mirror_the_stored_frameworks(tmp_path):
     pyg = import_pyg()
     import torch
+    from torch_geometric.loader import DataLoader
 
     path = run(tmp_path, "l.npz", "lattice", "--graphs 5 --nodes 20")
     items, stored = pyg.FrameworkDataset(path), frameworks(path)
@@ -511,6 +584,20 @@ def test_pyg_items_mirror_the_stored_frameworks(tmp_path):
             np.testing.assert_array_equal(getattr(item, name).numpy(), np.repeat(record[key], 2))
         assert item.y.tolist() == [int(record["is_rigid"])]
         assert item.edge_generic_redundant.shape == item.edge_redundant.shape
+    # Global and redundant rigidity are graph-level targets beside y, where stored (format 4).
+    path = run(tmp_path, "g.npz", "geometric", "--graphs 12 --nodes 30 --degree 10")
+    items, data = pyg.FrameworkDataset(path), trussel_dataset.open(path)
+    batch = next(iter(DataLoader(items, batch_size=12)))
+    for name in ["globally_rigid", "redundantly_rigid"]:
+        assert items[0][name].shape == (1,) and items[0][name].dtype == torch.int64
+        assert batch[name].tolist() == data["is_" + name].astype(int).tolist()
+    assert 0 < batch.globally_rigid.sum() < 12  # a target that varies
+    older = {
+        k: v for k, v in data.items() if k not in ("is_globally_rigid", "is_redundantly_rigid")
+    }
+    trussel_dataset.write(tmp_path / "older.npz", older | {"format_version": np.uint64(3)})
+    item = pyg.FrameworkDataset(tmp_path / "older.npz")[0]
+    assert "globally_rigid" not in item and "redundantly_rigid" not in item and "y" in item
 
 
 def test_gnn_example_beats_both_baselines_on_held_out_frameworks():

@@ -15,10 +15,11 @@ import pytest
 
 zarr = pytest.importorskip("zarr", reason="the zarr extra is not installed")
 
-from test_dataset_cli import EARLIER, ENV, SMALL, frameworks, run  # noqa: E402
+from test_dataset_cli import EARLIER, ENV, SMALL, frameworks, run, without_global  # noqa: E402
 
 import trussel_dataset  # noqa: E402
 from trussel_dataset import zarr_store  # noqa: E402
+from trussel_dataset.cli_info import WITHOUT_GLOBAL  # noqa: E402
 
 
 def tree(path):
@@ -153,7 +154,7 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         chunk.write_bytes(bytes(data))
 
     damages = [  # what is done to a copy of a good store, and what the error says
-        (lambda p: attributes(p, lambda a: a.update(format_version=4)), "newer than this"),
+        (lambda p: attributes(p, lambda a: a.update(format_version=5)), "newer than this"),
         (lambda p: attributes(p, lambda a: a.update(format_version=1)), "1 is not supported"),
         (lambda p: attributes(p, lambda a: a.update(format_version=2)), "two format versions"),
         (lambda p: attributes(p, lambda a: a.pop("format_version")), "no format version"),
@@ -165,6 +166,10 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
         (lambda p: os.remove(p / "rank" / "c" / "1"), "chunk rank/c/1 is missing"),
         (lambda p: (p / "zarr.json").write_text("{"), "not a readable data set"),
         (lambda p: attributes(p, lambda a: a.update(per_bar=[])), "description is .*malformed"),
+        (
+            lambda p: attributes(p, lambda a: a["per_framework"].pop("is_redundantly_rigid")),
+            "missing is_redundantly_rigid",
+        ),
         (lambda p: attributes(p, lambda a: a["scalars"].pop("graphs")), "description is .*malf"),
         (more_labels, "labels of shard 1 has shape \\(1125899906842624,\\)"),
         (
@@ -196,40 +201,46 @@ def test_damaged_stores_name_the_problem(tmp_path, capsys):
     assert (tmp_path / "mine.zarr" / "notes.txt").read_text() == "keep"
 
 
-def earlier_format(path):
-    """Stamps a store as written in format 2 (whose arrays are those of format 3)."""
+def earlier_format(path, version):
+    """Makes a store one of an earlier format: without global and redundant rigidity, which
+    formats 2 and 3 lack."""
     meta = path / "zarr.json"
     document = json.loads(meta.read_text())
     description = document["attributes"]["trussel_dataset"]
-    description["format_version"] = 2
-    description["scalars"]["format_version"][1] = 2
+    description["format_version"] = version
+    description["scalars"]["format_version"][1] = version
+    for name in ["is_globally_rigid", "is_redundantly_rigid"]:
+        del description["per_framework"][name]
+        shutil.rmtree(path / name)
     meta.write_text(json.dumps(document))
 
 
-def test_stores_of_the_earlier_format_are_read_with_a_note(tmp_path, capsys):
+def test_stores_of_earlier_formats_are_read_with_a_note(tmp_path, capsys):
     store = run(tmp_path, "now.zarr", "lattice", SMALL["lattice"] + " --graphs 5 --shard-size 2")
     capsys.readouterr()
     assert trussel_dataset.main(["info", str(store)]) == 0
-    now = capsys.readouterr().out
-    assert now.startswith(f"{store}: format 3\n") and "note: written by" not in now
-    earlier = tmp_path / "earlier.zarr"
-    shutil.copytree(store, earlier)
-    earlier_format(earlier)
-    data = trussel_dataset.open(earlier)
-    assert int(data["format_version"]) == 2 and len(data) == 5
-    for one, two in zip(frameworks(earlier), frameworks(store), strict=True):
-        assert one.keys() == two.keys()
-        assert all(np.asarray(one[k]).tobytes() == np.asarray(two[k]).tobytes() for k in one)
-    assert trussel_dataset.main(["info", str(earlier)]) == 0
-    lines = capsys.readouterr().out.splitlines()
-    assert lines[0] == f"{earlier}: format 2" and EARLIER in lines
-    assert [line for line in lines if line != EARLIER][1:] == now.splitlines()[1:]
-    # An unfinished store of the earlier format is not resumed: its shards are labelled otherwise.
+    now = capsys.readouterr().out.splitlines()
+    assert now[0] == f"{store}: format 4" and not any("note: written by" in x for x in now)
+    for version in (3, 2):
+        earlier = tmp_path / f"format-{version}.zarr"
+        shutil.copytree(store, earlier)
+        earlier_format(earlier, version)
+        data = trussel_dataset.open(earlier)
+        assert int(data["format_version"]) == version and len(data) == 5
+        for one, two in zip(frameworks(earlier), frameworks(store), strict=True):
+            assert one.keys() == two.keys() - {"is_globally_rigid", "is_redundantly_rigid"}
+            assert all(np.asarray(one[k]).tobytes() == np.asarray(two[k]).tobytes() for k in one)
+        assert trussel_dataset.main(["info", str(earlier)]) == 0
+        lines = capsys.readouterr().out.splitlines()
+        assert lines[0] == f"{earlier}: format {version}" and WITHOUT_GLOBAL in lines
+        assert (EARLIER in lines) == (version == 2)
+        assert [x for x in without_global(lines) if x != EARLIER][1:] == without_global(now)[1:]
+    # An unfinished store of an earlier format is not resumed: its shards hold other arrays.
     options = ["--family", "lattice", *SMALL["lattice"].split(), "--graphs", "5"]
     options += ["--shard-size", "2", "--quiet", "--resume", "--out", str(tmp_path / "set.zarr")]
     os.rename(earlier, zarr_store.partial_path(tmp_path / "set.zarr"))
     assert trussel_dataset.main(options) == 1
-    assert "it was started with format 2 (this trussel writes format 3): run without --resume" in (
+    assert "it was started with format 2 (this trussel writes format 4): run without --resume" in (
         capsys.readouterr().err
     )
 
