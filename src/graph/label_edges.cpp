@@ -310,7 +310,6 @@ EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& ed
   const std::vector<std::uint64_t> eliminator_priority =
       column_priority(nested_dissection_order(n, edges), d);
   SparseRankEliminator eliminator(ncols, tol * coordinate_scale(coords), eliminator_priority);
-  eliminator.set_pivot_rule(SparseRankEliminator::PivotRule::kPriority);
   std::vector<std::uint64_t> basis_edge;  // the edge of each stored row
   std::array<std::uint32_t, 6> cols{};
   std::array<double, 6> values{};

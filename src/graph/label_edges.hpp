@@ -43,16 +43,16 @@ double coordinate_scale(const FloatMatrix& coords);
 /// answer (generic_rigidity) is decided first: the rank at these positions never exceeds the
 /// generic rank of the same bars, so once the two are equal an edge that does not raise the
 /// generic rank is dependent here too and is not offered to the elimination. The others are
-/// reduced in order by sparse elimination (SparseRankEliminator, threshold pivoting towards a
-/// nested-dissection order); an edge is independent when its remainder keeps an entry above
-/// tol times the largest extent of the coordinates. `redundant` does not depend on the order: the
-/// support of self-stresses, from combinations of the fundamental circuits solved with the
-/// elimination when their forces are clear-cut (circuit_support), else from the projections of
-/// fixed pseudo-random vectors onto the self-stresses (least squares by iterated ridge
-/// regression) above 1e-10; at the full generic rank it is also limited to the generically
-/// redundant edges. The edges must be valid (indices below n, no loops, no
-/// repeats). Touches no Python object. With `find_redundant` false only the greedy labels are
-/// computed (`redundant` stays all 1).
+/// reduced in order by sparse elimination (SparseRankEliminator, threshold pivoting towards the
+/// sparsest column, ties broken by a nested-dissection order); an edge is independent when its
+/// remainder keeps an entry above tol times the largest extent of the coordinates. `redundant` does
+/// not depend on the order: the support of self-stresses, from combinations of the fundamental
+/// circuits solved with the elimination when their forces are clear-cut (circuit_support), else
+/// from the projections of fixed pseudo-random vectors onto the self-stresses (least squares by
+/// iterated ridge regression) above 1e-10; at the full generic rank it is also limited to the
+/// generically redundant edges. The edges must be valid (indices below n, no loops, no repeats).
+/// Touches no Python object. With `find_redundant` false only the greedy labels are computed
+/// (`redundant` stays all 1).
 EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol,
                           bool find_redundant = true);
 

@@ -95,14 +95,12 @@ bool SparseRankEliminator::add_row(const std::uint32_t* cols, const double* valu
     return false;
   }
 
-  // Threshold partial pivoting: the sparsest or the first eligible column in the static order.
-  const double eligible = rule_ == PivotRule::kStatic     ? 0.0
-                          : rule_ == PivotRule::kPriority ? largest * kPriorityPivotThreshold
-                                                          : largest * kPivotThreshold;
+  // Threshold partial pivoting, the sparsest eligible column first.
+  const double eligible = rule_ == PivotRule::kStatic ? 0.0 : largest * kPivotThreshold;
   std::uint32_t pivot = kNoRow;
   for (const std::uint32_t c : support_) {
     if (!(std::fabs(work_[c]) >= eligible) || work_[c] == 0.0) continue;
-    if (rule_ != PivotRule::kSparsest) {
+    if (rule_ == PivotRule::kStatic) {
       if (pivot == kNoRow || priority_[c] < priority_[pivot]) pivot = c;
       continue;
     }

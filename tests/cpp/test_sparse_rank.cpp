@@ -16,27 +16,25 @@ bool add(SparseRankEliminator& e, std::vector<std::uint32_t> cols, std::vector<d
 
 TEST(SparseRankEliminator, PivotIsTheSparsestColumnWithinTheThresholdThenThePriority) {
   SparseRankEliminator e(5, 1e-9, {0, 0, 9, 8, 9});
-  EXPECT_TRUE(add(e, {0, 1}, {1.0, 0.4}));  // column 1 is below half the largest entry
-  EXPECT_TRUE(add(e, {2, 3}, {0.6, 1.0}));  // both eligible and empty: the smaller priority
-  EXPECT_TRUE(add(e, {1, 4}, {1.0, 0.9}));  // column 1 holds a stored entry, column 4 none
+  EXPECT_TRUE(add(e, {0, 1}, {1.0, 0.004}));  // column 1 is below the threshold
+  EXPECT_TRUE(add(e, {2, 3}, {0.6, 1.0}));    // both eligible and empty: the smaller priority
+  EXPECT_TRUE(add(e, {1, 4}, {1.0, 0.9}));    // column 1 holds a stored entry, column 4 none
   EXPECT_EQ(e.pivot_columns(), (std::vector<std::uint32_t>{0, 3, 4}));
-  EXPECT_FALSE(add(e, {0, 1}, {2.0, 0.8}));  // twice the first row
+  EXPECT_FALSE(add(e, {0, 1}, {2.0, 0.008}));  // twice the first row
   EXPECT_EQ(e.rank(), 3u);
   EXPECT_THROW(add(e, {1, 1}, {1.0, 1.0}), Panic);
   EXPECT_THROW(add(e, {5}, {1.0}), Panic);
 }
 
-TEST(SparseRankEliminator, PriorityRuleTakesTheFirstColumnInOrderWithinItsThreshold) {
+TEST(SparseRankEliminator, StaticRuleTakesTheFirstNonZeroColumnAndSpansTheRows) {
   SparseRankEliminator e(4, 1e-9, {3, 0, 1, 2});
-  e.set_pivot_rule(SparseRankEliminator::PivotRule::kPriority);
-  const double small = 2.0 * SparseRankEliminator::kPriorityPivotThreshold;
-  const double tiny = 0.5 * SparseRankEliminator::kPriorityPivotThreshold;
-  EXPECT_TRUE(add(e, {0, 1}, {1.0, small}));  // column 1 comes first and is eligible
-  EXPECT_TRUE(add(e, {2, 3}, {tiny, 1.0}));   // column 2 comes first but is too small
-  EXPECT_EQ(e.pivot_columns(), (std::vector<std::uint32_t>{1, 3}));
+  e.set_pivot_rule(SparseRankEliminator::PivotRule::kStatic);
+  EXPECT_TRUE(add(e, {0, 1}, {1.0, 0.5}));   // column 1 comes first
+  EXPECT_TRUE(add(e, {2, 3}, {1e-3, 1.0}));  // column 2 comes first, however small
+  EXPECT_EQ(e.pivot_columns(), (std::vector<std::uint32_t>{1, 2}));
   // A combination of the two rows reduces to nothing; the coefficients give it back.
-  EXPECT_FALSE(add(e, {0, 1, 2, 3}, {2.0, 2.0 * small, -tiny, -1.0}));
-  const std::vector<double> b = e.span_coefficients({2.0, 2.0 * small, -tiny, -1.0});
+  EXPECT_FALSE(add(e, {0, 1, 2, 3}, {2.0, 1.0, -1e-3, -1.0}));
+  const std::vector<double> b = e.span_coefficients({2.0, 1.0, -1e-3, -1.0});
   EXPECT_NEAR(b[0], 2.0, 1e-12);
   EXPECT_NEAR(b[1], -1.0, 1e-12);
 }
