@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <utility>
 
 #include "common/errors.hpp"
@@ -16,7 +17,7 @@ constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 
 // Columns factored together before their trailing update; the update's inner products run over
 // this many terms.
-constexpr std::size_t kPanelWidth = 32;
+constexpr std::size_t kPanelWidth = 64;
 // The trailing update works on tiles of kTile x kTile entries, each a register-held sum.
 constexpr std::size_t kTile = 4;
 
@@ -336,7 +337,8 @@ SparseCholesky::SparseCholesky(const SymmetricMatrix& a, const std::vector<std::
   checked_bytes(values_total, sizeof(double));
   checked_bytes(rows_total, sizeof(std::uint32_t));
   row_.resize(static_cast<std::size_t>(rows_total));
-  factor_.resize(static_cast<std::size_t>(values_total));
+  // Left uninitialised: each supernode clears its block before assembling into it.
+  factor_.reset(new double[static_cast<std::size_t>(values_total)]);
 
   super_parent_.assign(supernodes, kNone);
   child_start_.assign(supernodes + 1, 0);
@@ -397,7 +399,7 @@ bool SparseCholesky::factorize(const std::vector<double>& value) {
   check(value.size() == entry_count_, "value must hold one entry per pattern entry");
   factored_ = false;
   const std::size_t supernodes = first_col_.size() - 1;
-  std::vector<std::vector<double>> updates(supernodes);
+  std::vector<std::unique_ptr<double[]>> updates(supernodes);
   std::vector<std::uint32_t> map(static_cast<std::size_t>(n_), 0);
   std::vector<double> packed;
   for (std::size_t s = 0; s < supernodes; ++s) {
@@ -408,7 +410,7 @@ bool SparseCholesky::factorize(const std::vector<double>& value) {
 }
 
 bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& value,
-                                      std::vector<std::vector<double>>& updates,
+                                      std::vector<std::unique_ptr<double[]>>& updates,
                                       std::vector<std::uint32_t>& map,
                                       std::vector<double>& packed) {
   const std::uint32_t first = first_col_[s];
@@ -416,10 +418,13 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
   const std::size_t m = row_start_[s + 1] - row_start_[s];
   const std::size_t u = m - k;
   const std::uint32_t* rows = row_.data() + row_start_[s];
-  double* panel = factor_.data() + value_start_[s];  // column-major, m x k
+  double* panel = factor_.get() + value_start_[s];  // column-major, m x k
   std::fill(panel, panel + m * k, 0.0);
-  std::vector<double> update(checked_bytes(checked_mul(u, u), sizeof(double)) / sizeof(double),
-                             0.0);  // column-major, u x u, rows and columns k .. m - 1
+  // Column-major, u x u, rows and columns k .. m - 1; only the lower triangle is used.
+  std::unique_ptr<double[]> update(
+      new double[checked_bytes(checked_mul(u, u), sizeof(double)) / sizeof(double)]);
+  for (std::size_t j = 0; j < u; ++j)
+    std::fill(update.get() + j * u + j, update.get() + (j + 1) * u, 0.0);
   for (std::size_t r = 0; r < m; ++r) map[rows[r]] = static_cast<std::uint32_t>(r);
 
   // Assembly: the supernode's columns of A, then the children's update matrices (extend-add).
@@ -437,17 +442,17 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
     const std::uint32_t* below = row_.data() + row_start_[c] + kc;
     position.resize(uc);
     for (std::size_t r = 0; r < uc; ++r) position[r] = map[below[r]];
-    const double* source = updates[c].data();
+    const double* source = updates[c].get();
     for (std::size_t jj = 0; jj < uc; ++jj) {
       const std::size_t col = position[jj];
-      double* target = col < k ? panel + col * m : update.data() + (col - k) * u;
+      double* target = col < k ? panel + col * m : update.get() + (col - k) * u;
       const std::size_t offset = col < k ? 0 : k;
       for (std::size_t ii = jj; ii < uc; ++ii) {
         const std::size_t at = position[ii] - offset;
         target[at] = target[at] + source[ii + jj * uc];
       }
     }
-    std::vector<double>().swap(updates[c]);
+    updates[c].reset();
     poll_interrupt(uc * uc / 2 + 1);
   }
 
@@ -474,11 +479,14 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
     // Rows c1 .. m - 1 of the block, kTile rows at a time, interleaved by column, zero-padded.
     const std::size_t width = c1 - c0;
     const std::size_t tiles = (rest + kTile - 1) / kTile;
-    packed.assign(tiles * kTile * width, 0.0);
+    if (packed.size() < tiles * kTile * width) packed.resize(tiles * kTile * width);
     for (std::size_t p = 0; p < width; ++p) {
       const double* column = panel + (c0 + p) * m + c1;
       for (std::size_t r = 0; r < rest; ++r) {
         packed[(r / kTile * width + p) * kTile + r % kTile] = column[r];
+      }
+      for (std::size_t r = rest; r < tiles * kTile; ++r) {
+        packed[(r / kTile * width + p) * kTile + r % kTile] = 0.0;
       }
     }
     std::array<double, kTile * kTile> sum{};
@@ -489,7 +497,7 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
         for (std::size_t sc = 0; sc < kTile; ++sc) {
           const std::size_t j = c1 + jt * kTile + sc;
           if (j >= m) break;
-          double* target = j < k ? panel + j * m : update.data() + (j - k) * u;
+          double* target = j < k ? panel + j * m : update.get() + (j - k) * u;
           const std::size_t offset = j < k ? 0 : k;
           for (std::size_t sr = 0; sr < kTile; ++sr) {
             const std::size_t i = c1 + it * kTile + sr;
@@ -518,7 +526,7 @@ std::vector<double> SparseCholesky::solve(std::vector<double> b) const {
     const std::size_t k = first_col_[s + 1] - first_col_[s];
     const std::size_t m = row_start_[s + 1] - row_start_[s];
     const std::uint32_t* rows = row_.data() + row_start_[s];
-    const double* panel = factor_.data() + value_start_[s];
+    const double* panel = factor_.get() + value_start_[s];
     local.resize(m);
     for (std::size_t r = 0; r < m; ++r) local[r] = y[rows[r]];
     for (std::size_t j = 0; j < k; ++j) {
@@ -535,7 +543,7 @@ std::vector<double> SparseCholesky::solve(std::vector<double> b) const {
     const std::size_t k = first_col_[s + 1] - first_col_[s];
     const std::size_t m = row_start_[s + 1] - row_start_[s];
     const std::uint32_t* rows = row_.data() + row_start_[s];
-    const double* panel = factor_.data() + value_start_[s];
+    const double* panel = factor_.get() + value_start_[s];
     local.resize(m);
     for (std::size_t r = 0; r < m; ++r) local[r] = y[rows[r]];
     for (std::size_t j = k; j-- > 0;) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "common/edge.hpp"
@@ -73,8 +74,8 @@ class SparseCholesky {
   // The frontal work of supernode s: assemble, factor its columns, leave its update matrix in
   // `update`. Returns false on a non-positive pivot.
   bool factor_supernode(std::size_t s, const std::vector<double>& value,
-                        std::vector<std::vector<double>>& updates, std::vector<std::uint32_t>& map,
-                        std::vector<double>& packed);
+                        std::vector<std::unique_ptr<double[]>>& updates,
+                        std::vector<std::uint32_t>& map, std::vector<double>& packed);
 
   std::uint64_t n_ = 0;
   std::size_t entry_count_ = 0;
@@ -94,7 +95,7 @@ class SparseCholesky {
   std::vector<std::size_t> value_start_;
   std::vector<std::size_t> child_start_;  // the children of s: child_[child_start_[s] ..]
   std::vector<std::uint32_t> child_;
-  std::vector<double> factor_;
+  std::unique_ptr<double[]> factor_;
   std::uint64_t factor_entries_ = 0;
   double factor_flops_ = 0.0;
   bool factored_ = false;
