@@ -387,6 +387,23 @@ SparseCholesky::SparseCholesky(const SymmetricMatrix& a, const std::vector<std::
     }
   }
   first_col_[supernodes] = static_cast<std::uint32_t>(n);
+  // The peak of the stack of pending update matrices (each popped when its parent is reached)
+  // and the largest update matrix.
+  {
+    std::uint64_t top = 0, peak = 0, largest = 0;
+    std::vector<std::uint64_t> below(supernodes, 0);  // the children's update matrices
+    for (std::size_t s = 0; s < supernodes; ++s) {
+      const std::uint64_t u = groups[s].rows - groups[s].columns;
+      const std::uint64_t size = checked_mul(u, u);
+      largest = std::max(largest, size);
+      top = top - below[s] + size;
+      peak = std::max(peak, top);
+      const std::uint32_t up = parent[first_col_[s + 1] - 1];
+      if (up != kNone) below[super_of[up]] += size;
+    }
+    stack_size_ = checked_bytes(peak, sizeof(double)) / sizeof(double);
+    front_size_ = checked_bytes(largest, sizeof(double)) / sizeof(double);
+  }
   checked_bytes(values_total, sizeof(double));
   checked_bytes(rows_total, sizeof(std::uint32_t));
   row_.resize(static_cast<std::size_t>(rows_total));
@@ -448,24 +465,43 @@ SparseCholesky::SparseCholesky(const SymmetricMatrix& a, const std::vector<std::
   a_source_ = std::move(pattern.source);
 }
 
+// The buffers of one numeric factorisation. The update matrices waiting for their parents form a
+// stack: in a postorder, a supernode's children are the last ones pushed when it is reached.
+struct SparseCholesky::Workspace {
+  std::unique_ptr<double[]> stack;      // pending update matrices, each u x u column-major
+  std::size_t top = 0;                  // doubles in use on the stack
+  std::vector<std::size_t> offset;      // where each pending update matrix starts
+  std::unique_ptr<double[]> front;      // the update matrix of the supernode being factored
+  std::vector<std::uint32_t> map;       // the position of each row in the current supernode
+  std::vector<std::uint32_t> position;  // a child's rows in the current supernode
+  std::vector<double> packed;           // rows of a block of columns, interleaved by tile
+  bool avx2 = false;
+};
+
 bool SparseCholesky::factorize(const std::vector<double>& value) {
   check(value.size() == entry_count_, "value must hold one entry per pattern entry");
   factored_ = false;
   const std::size_t supernodes = first_col_.size() - 1;
-  std::vector<std::unique_ptr<double[]>> updates(supernodes);
-  std::vector<std::uint32_t> map(static_cast<std::size_t>(n_), 0);
-  std::vector<double> packed;
+  Workspace work;
+  // Left uninitialised: only the lower triangles are used, and they are cleared before use.
+  work.stack.reset(new double[stack_size_]);
+  work.front.reset(new double[front_size_]);
+  work.offset.assign(supernodes, 0);
+  work.map.assign(static_cast<std::size_t>(n_), 0);
+#if TRUSSEL_AVX2_KERNEL
+  work.avx2 = has_avx2();
+#endif
   for (std::size_t s = 0; s < supernodes; ++s) {
-    if (!factor_supernode(s, value, updates, map, packed)) return false;
+    if (!factor_supernode(s, value, work)) return false;
   }
   factored_ = true;
   return true;
 }
 
 bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& value,
-                                      std::vector<std::unique_ptr<double[]>>& updates,
-                                      std::vector<std::uint32_t>& map,
-                                      std::vector<double>& packed) {
+                                      Workspace& work) {
+  std::vector<std::uint32_t>& map = work.map;
+  std::vector<double>& packed = work.packed;
   const std::uint32_t first = first_col_[s];
   const std::size_t k = first_col_[s + 1] - first;
   const std::size_t m = row_start_[s + 1] - row_start_[s];
@@ -474,10 +510,8 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
   double* panel = factor_.get() + value_start_[s];  // column-major, m x k
   std::fill(panel, panel + m * k, 0.0);
   // Column-major, u x u, rows and columns k .. m - 1; only the lower triangle is used.
-  std::unique_ptr<double[]> update(
-      new double[checked_bytes(checked_mul(u, u), sizeof(double)) / sizeof(double)]);
-  for (std::size_t j = 0; j < u; ++j)
-    std::fill(update.get() + j * u + j, update.get() + (j + 1) * u, 0.0);
+  double* const update = work.front.get();
+  for (std::size_t j = 0; j < u; ++j) std::fill(update + j * u + j, update + (j + 1) * u, 0.0);
   for (std::size_t r = 0; r < m; ++r) map[rows[r]] = static_cast<std::uint32_t>(r);
 
   // Assembly: the supernode's columns of A, then the children's update matrices (extend-add).
@@ -487,7 +521,7 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
       column[map[a_row_[t]]] = column[map[a_row_[t]]] + value[a_source_[t]];
     }
   }
-  std::vector<std::uint32_t> position;
+  std::vector<std::uint32_t>& position = work.position;
   for (std::size_t t = child_start_[s]; t < child_start_[s + 1]; ++t) {
     const std::uint32_t c = child_[t];
     const std::size_t kc = first_col_[c + 1] - first_col_[c];
@@ -495,23 +529,20 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
     const std::uint32_t* below = row_.data() + row_start_[c] + kc;
     position.resize(uc);
     for (std::size_t r = 0; r < uc; ++r) position[r] = map[below[r]];
-    const double* source = updates[c].get();
+    const double* source = work.stack.get() + work.offset[c];
     for (std::size_t jj = 0; jj < uc; ++jj) {
       const std::size_t col = position[jj];
-      double* target = col < k ? panel + col * m : update.get() + (col - k) * u;
+      double* target = col < k ? panel + col * m : update + (col - k) * u;
       const std::size_t offset = col < k ? 0 : k;
       for (std::size_t ii = jj; ii < uc; ++ii) {
         const std::size_t at = position[ii] - offset;
         target[at] = target[at] + source[ii + jj * uc];
       }
     }
-    updates[c].reset();
     poll_interrupt(uc * uc / 2 + 1);
   }
+  if (child_start_[s] < child_start_[s + 1]) work.top = work.offset[child_[child_start_[s]]];
 
-#if TRUSSEL_AVX2_KERNEL
-  const bool avx2 = has_avx2();
-#endif
   // Blocked right-looking Cholesky of the front [panel | update]: each block of columns is
   // factored left-looking within itself, then its contribution to every later column (the rest of
   // the panel and the update matrix) is subtracted tile by tile.
@@ -550,7 +581,7 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
       for (std::size_t sc = 0; sc < kTile; ++sc) {
         const std::size_t j = c1 + jt * kTile + sc;
         if (j >= m) break;
-        double* target = j < k ? panel + j * m : update.get() + (j - k) * u;
+        double* target = j < k ? panel + j * m : update + (j - k) * u;
         const std::size_t offset = j < k ? 0 : k;
         for (std::size_t sr = 0; sr < kTile; ++sr) {
           const std::size_t i = c1 + it * kTile + sr;
@@ -563,7 +594,7 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
       const double* b = packed.data() + jt * kTile * width;
       std::size_t it = jt;
 #if TRUSSEL_AVX2_KERNEL
-      if (avx2) {
+      if (work.avx2) {
         for (; it + 1 < tiles; it += 2) {
           tile_pair_product_avx2(packed.data() + it * kTile * width,
                                  packed.data() + (it + 1) * kTile * width, b, width, sum.data());
@@ -579,7 +610,12 @@ bool SparseCholesky::factor_supernode(std::size_t s, const std::vector<double>& 
       poll_interrupt((tiles - jt) * kTile * kTile * width + 1);
     }
   }
-  if (u > 0) updates[s] = std::move(update);
+  // Onto the stack, where the children's update matrices were.
+  work.offset[s] = work.top;
+  for (std::size_t j = 0; j < u; ++j) {
+    std::copy(update + j * u + j, update + (j + 1) * u, work.stack.get() + work.top + j * u + j);
+  }
+  work.top += u * u;
   return true;
 }
 

@@ -71,11 +71,10 @@ class SparseCholesky {
   std::uint64_t supernode_count() const noexcept { return first_col_.size() - 1; }
 
  private:
-  // The frontal work of supernode s: assemble, factor its columns, leave its update matrix in
-  // `update`. Returns false on a non-positive pivot.
-  bool factor_supernode(std::size_t s, const std::vector<double>& value,
-                        std::vector<std::unique_ptr<double[]>>& updates,
-                        std::vector<std::uint32_t>& map, std::vector<double>& packed);
+  struct Workspace;
+  // The frontal work of supernode s: assemble, factor its columns, push its update matrix.
+  // Returns false on a non-positive pivot.
+  bool factor_supernode(std::size_t s, const std::vector<double>& value, Workspace& work);
 
   std::uint64_t n_ = 0;
   std::size_t entry_count_ = 0;
@@ -96,6 +95,8 @@ class SparseCholesky {
   std::vector<std::size_t> child_start_;  // the children of s: child_[child_start_[s] ..]
   std::vector<std::uint32_t> child_;
   std::unique_ptr<double[]> factor_;
+  std::size_t stack_size_ = 0;  // doubles: the peak of the pending update matrices
+  std::size_t front_size_ = 0;  // doubles: the largest update matrix
   std::uint64_t factor_entries_ = 0;
   double factor_flops_ = 0.0;
   bool factored_ = false;
