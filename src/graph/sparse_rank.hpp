@@ -40,8 +40,6 @@ class SparseRankEliminator {
   enum class PivotRule {
     kSparsest,  // within the threshold, the sparsest column (then the least key)
     kPriority,  // within the threshold, the least key (a static fill-reducing order)
-    kStatic,    // the non-zero entry of least key, whatever its size: for positive definite
-                // matrices offered row by row in key order, where it is the diagonal
   };
   void set_pivot_rule(PivotRule rule) noexcept { rule_ = rule; }
 
