@@ -150,45 +150,31 @@ std::vector<std::uint64_t> column_counts(const Pattern& p,
 // (no contraction into fused multiply-adds), so the results do not depend on the processor.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define TRUSSEL_AVX2_KERNEL 1
-#define TRUSSEL_ALWAYS_INLINE __attribute__((always_inline)) inline
 #else
 #define TRUSSEL_AVX2_KERNEL 0
-#define TRUSSEL_ALWAYS_INLINE inline
 #endif
 
-// sum[(t * kTile + s) * kTile + r] = the sum over p < width of a[t][p * kTile + r] *
-// b[p * kTile + s], in order of p: the inner products of kCount groups of kTile rows with kTile
-// rows, each group stored interleaved by term.
-template <std::size_t kCount>
-TRUSSEL_ALWAYS_INLINE void tile_products(const std::array<const double*, kCount>& a,
-                                         const double* b, std::size_t width, double* sum) {
-  std::array<double, kCount * kTile * kTile> acc{};
+// sum[s * kTile + r] = the sum over p < width of a[p * kTile + r] * b[p * kTile + s], in order
+// of p: the inner products of kTile rows with kTile rows, each stored interleaved by term.
+void tile_product(const double* a, const double* b, std::size_t width, double* sum) {
+  std::array<double, kTile * kTile> acc{};
   for (std::size_t p = 0; p < width; ++p) {
+    const double* x = a + p * kTile;
     const double* y = b + p * kTile;
-    for (std::size_t t = 0; t < kCount; ++t) {
-      const double* x = a[t] + p * kTile;
-      for (std::size_t s = 0; s < kTile; ++s) {
-        for (std::size_t r = 0; r < kTile; ++r) {
-          double& entry = acc[(t * kTile + s) * kTile + r];
-          entry = entry + x[r] * y[s];
-        }
-      }
+    for (std::size_t s = 0; s < kTile; ++s) {
+      for (std::size_t r = 0; r < kTile; ++r) acc[s * kTile + r] = acc[s * kTile + r] + x[r] * y[s];
     }
   }
   std::copy(acc.begin(), acc.end(), sum);
-}
-
-void tile_product(const double* a, const double* b, std::size_t width, double* sum) {
-  tile_products<1>({a}, b, width, sum);
 }
 
 #if TRUSSEL_AVX2_KERNEL
 // Four doubles, operated on lane by lane.
 typedef double Lanes4 __attribute__((vector_size(4 * sizeof(double))));
 
-// tile_products<2> for AVX2, written with explicit lanes (a lane per row r) so that the compiler
-// keeps the sum over p in order instead of vectorising across it: eight accumulators of four
-// lanes hide the latency of the additions.
+// tile_product for the rows a0 and then a1 at once, for AVX2, written with explicit lanes (a lane
+// per row r) so that the compiler keeps the sum over p in order instead of vectorising across it:
+// eight accumulators of four lanes hide the latency of the additions.
 __attribute__((target("avx2"))) void tile_pair_product_avx2(const double* a0, const double* a1,
                                                             const double* b, std::size_t width,
                                                             double* sum) {
