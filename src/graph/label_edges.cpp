@@ -11,6 +11,7 @@
 #include "common/interrupt.hpp"
 #include "graph/elimination_order.hpp"
 #include "graph/generic_rigidity.hpp"
+#include "graph/sparse_cholesky.hpp"
 #include "graph/sparse_rank.hpp"
 #include "rigidity/rigidity_row.hpp"
 #include "simulation/simulation.hpp"
@@ -53,17 +54,21 @@ std::size_t edge_row(const FloatMatrix& coords, const Edge& edge, std::uint32_t*
 
 // The ridge of the least-squares solves, relative to the largest squared row length.
 constexpr double kRidge = 1e-12;
-// Iterations of the ridge regression, at most, and the relative change that ends them.
+// Iterations of the ridge regression, at most, and the relative change that ends them. A change
+// below kRidgeStalled that no longer halves from one step to the next is rounding noise (it
+// settles between 1e-14 and 1e-12 after three or four steps), and further steps change nothing.
 constexpr int kRidgeIterations = 60;
 constexpr double kRidgeConverged = 1e-15;
+constexpr double kRidgeStalled = 1e-11;
 
 // For each bar, the largest magnitude, over kStressCombinations fixed pseudo-random vectors b,
 // of the bar's entry of the projection of b onto the self-stresses (the vectors w with wᵀR = 0,
 // R the rigidity matrix). The projection is the least-squares residual b - R x, computed by
-// iterated ridge regression x += (RᵀR + μI)⁻¹ Rᵀ (b - R x) with a sparse factorisation of the
-// positive definite RᵀR + μI in the static order `priority`: each step shrinks the residual's
-// part along a singular vector of R with singular value σ by μ / (σ² + μ), so it converges to
-// the projection, with an accuracy set by the smallest non-zero σ and not by any choice of basis.
+// iterated ridge regression x += (RᵀR + μI)⁻¹ Rᵀ (b - R x) with a sparse Cholesky factorisation
+// of the positive definite RᵀR + μI in the fill-reducing order `priority`: each step shrinks the
+// residual's part along a singular vector of R with singular value σ by μ / (σ² + μ), so it
+// converges to the projection, with an accuracy set by the smallest non-zero σ and not by any
+// choice of basis.
 std::vector<double> stress_projection(const FloatMatrix& coords, const std::vector<Edge>& edges,
                                       const std::vector<std::uint64_t>& priority) {
   const std::uint64_t n = coords.rows();
@@ -71,26 +76,6 @@ std::vector<double> stress_projection(const FloatMatrix& coords, const std::vect
   const std::size_t ncols = static_cast<std::size_t>(n * d);
   const std::size_t count = edges.size();
 
-  // Bars at each node, for assembling the rows of RᵀR.
-  std::vector<std::size_t> start(static_cast<std::size_t>(n) + 1, 0);
-  for (const Edge& edge : edges) {
-    ++start[edge.i + 1];
-    ++start[edge.j + 1];
-  }
-  for (std::size_t v = 0; v < n; ++v) start[v + 1] += start[v];
-  std::vector<std::size_t> incident(start[n]);
-  {
-    std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-    for (std::size_t e = 0; e < count; ++e) {
-      incident[fill[edges[e].i]++] = e;
-      incident[fill[edges[e].j]++] = e;
-    }
-  }
-  auto delta = [&](std::size_t e, std::uint64_t from, std::uint64_t c) {
-    const Edge& edge = edges[e];
-    const std::uint64_t other = edge.i == from ? edge.j : edge.i;
-    return coords.at(from, c) - coords.at(other, c);
-  };
   double largest_square = 0.0;
   for (std::size_t e = 0; e < count; ++e) {
     double square = 0.0;
@@ -100,41 +85,10 @@ std::vector<double> stress_projection(const FloatMatrix& coords, const std::vect
     }
     largest_square = std::max(largest_square, 2.0 * square);
   }
-  const double ridge = kRidge * largest_square;
-
-  std::vector<std::uint32_t> order(ncols);
-  for (std::size_t col = 0; col < ncols; ++col) order[col] = static_cast<std::uint32_t>(col);
-  std::sort(order.begin(), order.end(),
-            [&](std::uint32_t a, std::uint32_t b) { return priority[a] < priority[b]; });
-  SparseRankEliminator normal(ncols, 0.0, priority);
-  normal.set_pivot_rule(SparseRankEliminator::PivotRule::kStatic);
-  std::vector<std::uint32_t> cols;
-  std::vector<double> values;
-  for (const std::uint32_t col : order) {
-    const std::uint64_t v = col / d, c = col % d;
-    cols.clear();
-    values.clear();
-    for (std::uint64_t c2 = 0; c2 < d; ++c2) {
-      double sum = c2 == c ? ridge : 0.0;
-      for (std::size_t t = start[v]; t < start[v + 1]; ++t) {
-        sum = sum + delta(incident[t], v, c) * delta(incident[t], v, c2);
-      }
-      cols.push_back(static_cast<std::uint32_t>(v * d + c2));
-      values.push_back(sum);
-    }
-    for (std::size_t t = start[v]; t < start[v + 1]; ++t) {
-      const std::size_t e = incident[t];
-      const std::uint64_t w = edges[e].i == v ? edges[e].j : edges[e].i;
-      for (std::uint64_t c2 = 0; c2 < d; ++c2) {
-        const double product = delta(e, v, c) * delta(e, v, c2);
-        if (product == 0.0) continue;
-        cols.push_back(static_cast<std::uint32_t>(w * d + c2));
-        values.push_back(-product);
-      }
-    }
-    check(normal.add_row(cols.data(), values.data(), cols.size()),
-          "the regularised normal equations must be positive definite");
-  }
+  const SymmetricMatrix normal = rigidity_normal_matrix(coords, edges, kRidge * largest_square);
+  SparseCholesky cholesky(normal, priority);
+  check(cholesky.factorize(normal.value),
+        "the regularised normal equations must be positive definite");
 
   std::vector<double> result(count, 0.0);
   std::array<std::uint32_t, 6> row_cols{};
@@ -147,6 +101,7 @@ std::vector<double> stress_projection(const FloatMatrix& coords, const std::vect
     }
     residual = b;
     std::vector<double> x(ncols, 0.0);
+    double previous_change = 0.0;
     for (int iteration = 0; iteration < kRidgeIterations; ++iteration) {
       std::vector<double> gradient(ncols, 0.0);  // Rᵀ residual
       for (std::size_t e = 0; e < count; ++e) {
@@ -155,9 +110,8 @@ std::vector<double> stress_projection(const FloatMatrix& coords, const std::vect
           gradient[row_cols[t]] = gradient[row_cols[t]] + residual[e] * row_values[t];
         }
       }
-      const std::vector<double> step = normal.span_coefficients(std::move(gradient));
-      for (std::size_t k = 0; k < ncols; ++k)
-        x[order[k]] = x[order[k]] + step[k];  // row k is column order[k]
+      const std::vector<double> step = cholesky.solve(std::move(gradient));
+      for (std::size_t k = 0; k < ncols; ++k) x[k] = x[k] + step[k];
       double change = 0.0, size = 0.0;
       for (std::size_t e = 0; e < count; ++e) {
         const std::size_t entries = edge_row(coords, edges[e], row_cols.data(), row_values.data());
@@ -171,6 +125,8 @@ std::vector<double> stress_projection(const FloatMatrix& coords, const std::vect
       poll_interrupt(count + ncols);
 
       if (!(change > kRidgeConverged * size)) break;
+      if (iteration > 0 && change <= kRidgeStalled * size && 2.0 * change > previous_change) break;
+      previous_change = change;
     }
     for (std::size_t e = 0; e < count; ++e) result[e] = std::max(result[e], std::fabs(residual[e]));
   }

@@ -49,10 +49,10 @@ double coordinate_scale(const FloatMatrix& coords);
 /// not depend on the order: the support of self-stresses, from combinations of the fundamental
 /// circuits solved with the elimination when their forces are clear-cut (circuit_support), else
 /// from the projections of fixed pseudo-random vectors onto the self-stresses (least squares by
-/// iterated ridge regression) above 1e-10; at the full generic rank it is also limited to the
-/// generically redundant edges. The edges must be valid (indices below n, no loops, no repeats).
-/// Touches no Python object. With `find_redundant` false only the greedy labels are computed
-/// (`redundant` stays all 1).
+/// iterated ridge regression, with a sparse Cholesky factorisation of RᵀR + μI) above 1e-10; at
+/// the full generic rank it is also limited to the generically redundant edges. The edges must be
+/// valid (indices below n, no loops, no repeats). Touches no Python object. With `find_redundant`
+/// false only the greedy labels are computed (`redundant` stays all 1).
 EdgeLabelling label_edges(const FloatMatrix& coords, const std::vector<Edge>& edges, double tol,
                           bool find_redundant = true);
 

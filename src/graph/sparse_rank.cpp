@@ -96,14 +96,10 @@ bool SparseRankEliminator::add_row(const std::uint32_t* cols, const double* valu
   }
 
   // Threshold partial pivoting, the sparsest eligible column first.
-  const double eligible = rule_ == PivotRule::kStatic ? 0.0 : largest * kPivotThreshold;
+  const double eligible = largest * kPivotThreshold;
   std::uint32_t pivot = kNoRow;
   for (const std::uint32_t c : support_) {
     if (!(std::fabs(work_[c]) >= eligible) || work_[c] == 0.0) continue;
-    if (rule_ == PivotRule::kStatic) {
-      if (pivot == kNoRow || priority_[c] < priority_[pivot]) pivot = c;
-      continue;
-    }
     if (pivot == kNoRow || column_count_[c] < column_count_[pivot] ||
         (column_count_[c] == column_count_[pivot] &&
          (priority_[c] < priority_[pivot] || (priority_[c] == priority_[pivot] && c < pivot)))) {

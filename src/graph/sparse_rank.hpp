@@ -40,14 +40,6 @@ class SparseRankEliminator {
   /// column repeats or is not below ncols.
   bool add_row(const std::uint32_t* cols, const double* values, std::size_t count);
 
-  /// How a pivot is chosen among the entries of a row's remainder.
-  enum class PivotRule {
-    kSparsest,  // within the threshold, the sparsest column (then the least key)
-    kStatic,    // the non-zero entry of least key, whatever its size: for positive definite
-                // matrices offered row by row in key order, where it is the diagonal
-  };
-  void set_pivot_rule(PivotRule rule) noexcept { rule_ = rule; }
-
   /// The number of stored (accepted) rows.
   std::uint64_t rank() const noexcept { return static_cast<std::uint64_t>(pivot_col_.size()); }
 
@@ -72,7 +64,6 @@ class SparseRankEliminator {
   double zero_tol_;
   double drop_tol_;
   std::vector<std::uint64_t> priority_;
-  PivotRule rule_ = PivotRule::kSparsest;
 
   // Stored rows: pivot column and value, off-pivot entries in rows_start_[k] .. rows_start_[k+1].
   std::vector<std::uint32_t> pivot_col_;

@@ -26,18 +26,5 @@ TEST(SparseRankEliminator, PivotIsTheSparsestColumnWithinTheThresholdThenThePrio
   EXPECT_THROW(add(e, {5}, {1.0}), Panic);
 }
 
-TEST(SparseRankEliminator, StaticRuleTakesTheFirstNonZeroColumnAndSpansTheRows) {
-  SparseRankEliminator e(4, 1e-9, {3, 0, 1, 2});
-  e.set_pivot_rule(SparseRankEliminator::PivotRule::kStatic);
-  EXPECT_TRUE(add(e, {0, 1}, {1.0, 0.5}));   // column 1 comes first
-  EXPECT_TRUE(add(e, {2, 3}, {1e-3, 1.0}));  // column 2 comes first, however small
-  EXPECT_EQ(e.pivot_columns(), (std::vector<std::uint32_t>{1, 2}));
-  // A combination of the two rows reduces to nothing; the coefficients give it back.
-  EXPECT_FALSE(add(e, {0, 1, 2, 3}, {2.0, 1.0, -1e-3, -1.0}));
-  const std::vector<double> b = e.span_coefficients({2.0, 1.0, -1e-3, -1.0});
-  EXPECT_NEAR(b[0], 2.0, 1e-12);
-  EXPECT_NEAR(b[1], -1.0, 1e-12);
-}
-
 }  // namespace
 }  // namespace trussel
