@@ -2,16 +2,17 @@
 
     python benchmarks/bench_trusted_labels.py [--large] [--repeat R] [--limit S]
 
-Prints, per workload, the seconds of each function (best of --repeat runs), the rank found, the
+Prints, per workload, the CPU seconds of each function (best of --repeat runs; each runs on one
+thread, so this stays close to the one-core time on a loaded machine), the rank found, the
 generic rank and, for label_edges, the time with the bars in their natural order. Workloads: the
 bond-diluted triangular lattice (p = 5/6, sites moved by up to 0.05), random plane graphs,
 random geometric graphs in the plane and in space, and bond-diluted fcc lattices (p = 0.75,
 sites moved by up to 0.05). --large takes the sizes of the targets (a 316 x 316 lattice, n =
 4,000 random graphs, 10^4-node geometric graphs in space, 14^3 fcc cells: 10,976 sites); the
 default sizes take about a minute. Each label_edges run happens in a child process and is
-abandoned after --limit seconds (printed as "> limit"). "pebbles" is rigid_components on the
-same bars, beside which generic_rigidity in the plane is measured. --order-seed picks the
-shuffle of the bars.
+abandoned after --limit seconds of wall time (printed as "> limit"). "pebbles" is
+rigid_components on the same bars, beside which generic_rigidity in the plane is measured.
+--order-seed picks the shuffle of the bars.
 """
 
 import argparse
@@ -89,9 +90,9 @@ def random_graph(n, count, d, rng):
 def best(repeat, function, *args):
     times, result = [], None
     for _ in range(repeat):
-        start = time.perf_counter()
+        start = time.process_time()
         result = function(*args)
-        times.append(time.perf_counter() - start)
+        times.append(time.process_time() - start)
     return min(times), result
 
 
