@@ -475,7 +475,7 @@ bool SparseCholesky::factorize(const std::vector<double>& value) {
   work.offset.assign(supernodes, 0);
   work.map.assign(static_cast<std::size_t>(n_), 0);
 #if TRUSSEL_AVX2_KERNEL
-  work.avx2 = has_avx2();
+  work.avx2 = !portable_kernel_ && has_avx2();
 #endif
   for (std::size_t s = 0; s < supernodes; ++s) {
     if (!factor_supernode(s, value, work)) return false;

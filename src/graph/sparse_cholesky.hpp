@@ -61,6 +61,10 @@ class SparseCholesky {
   /// factorisation has succeeded.
   std::vector<double> solve(std::vector<double> b) const;
 
+  /// Takes the portable kernel even where the processor has AVX2 (for tests: both kernels give
+  /// the same bits).
+  void use_portable_kernel(bool portable) noexcept { portable_kernel_ = portable; }
+
   std::uint64_t size() const noexcept { return n_; }
   /// Entries of L below and on the diagonal counted by the symbolic structure (explicit zeros
   /// of relaxed supernodes included, the unused upper parts of their diagonal blocks not).
@@ -100,6 +104,7 @@ class SparseCholesky {
   std::uint64_t factor_entries_ = 0;
   double factor_flops_ = 0.0;
   bool factored_ = false;
+  bool portable_kernel_ = false;
 };
 
 }  // namespace trussel

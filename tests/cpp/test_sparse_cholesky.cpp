@@ -87,7 +87,7 @@ std::vector<std::uint64_t> random_keys(std::size_t n, std::mt19937_64& rng) {
 }
 
 // Factors `dense` in a random order and checks the solution against dense elimination and the
-// residual, and that a second factorisation reproduces the bits.
+// residual, and that a second factorisation, and one by the portable kernel, reproduce the bits.
 void expect_solves(const Dense& dense, std::mt19937_64& rng) {
   const std::size_t n = dense.size();
   const SymmetricMatrix a = compress(dense, rng);
@@ -109,6 +109,11 @@ void expect_solves(const Dense& dense, std::mt19937_64& rng) {
   ASSERT_TRUE(cholesky.factorize(a.value));
   const std::vector<double> again = cholesky.solve(b);
   for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(bits(again[i]), bits(x[i]));
+  // The same bits from the portable kernel as from the one this processor takes.
+  cholesky.use_portable_kernel(true);
+  ASSERT_TRUE(cholesky.factorize(a.value));
+  const std::vector<double> portable = cholesky.solve(b);
+  for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(bits(portable[i]), bits(x[i]));
   EXPECT_GE(cholesky.factor_entries(), n);
   EXPECT_LE(cholesky.factor_entries(), n * (n + 1) / 2);
 }
