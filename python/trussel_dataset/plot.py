@@ -84,9 +84,11 @@ def _line_collection(segments: np.ndarray, **style: Any) -> Any:
     return LineCollection(segments, **style)
 
 
-def _add(ax: Any, collection: Any) -> None:
+def _add(ax: Any, collection: Any, count: int) -> None:
+    """Adds a collection of `count` lines to the axes."""
     if ax.name == "3d":
-        ax.add_collection3d(collection)
+        # An empty one (a framework without redundant bars, say) has no limits to add.
+        ax.add_collection3d(collection, autolim=count > 0)
     else:
         ax.add_collection(collection)
 
@@ -123,7 +125,7 @@ def plot_framework(
         )
         lines.set_gid(kind)  # so that callers and tests find each kind's artist
         lines.set_zorder(zorder)
-        _add(ax, lines)
+        _add(ax, lines, int(chosen.sum()))
     ax.plot(*positions.T, linestyle="none", marker="o", markersize=3.5, color=NODE_COLOR, zorder=2)
     ax.set_aspect("equal")  # in 3-D too: the box takes the shape of the points
     ax.legend(loc="best", fontsize="small")
@@ -192,7 +194,8 @@ def plot_reconstruction(
     ax = _axes(ax, original.shape[1])
     if edges is not None:
         segments = original[_edges(edges, len(original))]
-        _add(ax, _line_collection(segments, colors=BAR_COLOR, linewidths=1.0, label="bars"))
+        bars = _line_collection(segments, colors=BAR_COLOR, linewidths=1.0, label="bars")
+        _add(ax, bars, len(segments))
     ax.plot(
         *original.T,
         linestyle="none",
@@ -240,7 +243,7 @@ def plot_flex(
     ax = _axes(ax, positions.shape[1])
     bars = _line_collection(positions[edges], colors=BAR_COLOR, linewidths=1.4, label="bars")
     bars.set_gid("bars")
-    _add(ax, bars)
+    _add(ax, bars, len(edges))
     ax.plot(*positions.T, linestyle="none", marker="o", markersize=3.5, color=NODE_COLOR, zorder=2)
     speed = np.linalg.norm(flex, axis=1)
     extent = float(np.ptp(positions, axis=0).max()) if len(positions) else 1.0
@@ -302,7 +305,12 @@ def plot_stress(
     ]
     segments = positions[edges]
     for kind, chosen, color, style in kinds:
-        widths = 0.5 + 3.5 * np.abs(stress[chosen]) / top if kind != "unstressed" else 0.6
+        if kind == "unstressed":
+            widths = 0.6
+        elif chosen.any():
+            widths = 0.5 + 3.5 * np.abs(stress[chosen]) / top
+        else:
+            widths = 2.0  # no bars of the kind: a width for its legend entry
         lines = _line_collection(
             segments[chosen],
             colors=color,
@@ -311,7 +319,7 @@ def plot_stress(
             label=f"{kind} ({int(chosen.sum())})",
         )
         lines.set_gid(kind)
-        _add(ax, lines)
+        _add(ax, lines, int(chosen.sum()))
     ax.plot(*positions.T, linestyle="none", marker="o", markersize=3.5, color=NODE_COLOR, zorder=2)
     ax.set_aspect("equal")
     ax.legend(loc="best", fontsize="small")

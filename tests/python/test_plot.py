@@ -61,6 +61,17 @@ def test_three_dimensional_frameworks_and_refusals():
     ax = plot.plot_framework(positions, edges, [1] * 6 + [0], ax=axes("3d"))
     assert {c.get_gid() for c in ax.collections} >= {"needed", "redundant"}
     assert pixels(ax).std() > 0.05
+    # A kind without bars still has its artist and legend entry, in 3-D as in the plane.
+    for kinds in ([0] * 7, [1] * 7):
+        ax = plot.plot_framework(positions, edges, kinds, ax=axes("3d"))
+        counts = {c.get_gid(): len(c.get_segments()) for c in ax.collections}
+        assert set(counts) >= {"needed", "redundant"} and pixels(ax).std() > 0.05
+    for stress in (np.arange(7.0), np.zeros(7)):  # no compression; nothing stressed
+        for dims, projection in ((3, "3d"), (2, None)):
+            ax = plot.plot_stress(positions[:, :dims], edges, stress, ax=axes(projection))
+            assert {c.get_gid() for c in ax.collections} >= {"tension", "compression"}
+            assert pixels(ax).std() > 0.05
+    plot.plot_flex(positions, np.zeros((0, 2), dtype=int), np.eye(5, 3), ax=axes("3d"))
     with pytest.raises(ValueError, match="needs projection='3d' axes"):
         plot.plot_framework(positions, edges, [0] * 7, ax=axes())
     with pytest.raises(ValueError, match="redundant must have shape"):
