@@ -12,7 +12,9 @@ sites moved by up to 0.05). --large takes the sizes of the targets (a 316 x 316 
 default sizes take about a minute. Each label_edges run happens in a child process and is
 abandoned after --limit seconds of wall time (printed as "> limit"). "pebbles" is
 rigid_components on the same bars, beside which generic_rigidity in the plane is measured.
---order-seed picks the shuffle of the bars.
+--order-seed picks the shuffle of the bars. --fcc-cells C [C ...] prints instead how the exact
+generic rank grows in space: generic_rigidity on fcc lattices of C^3 cells, bars in lattice
+order and shuffled (each abandoned after --limit seconds).
 """
 
 import argparse
@@ -121,6 +123,23 @@ def seconds(value, limit):
     return f"> {limit:.0f}s" if value is None else f"{value:.3f}s"
 
 
+def generic_scaling(args):
+    """generic_rigidity on bond-diluted fcc lattices, bars in lattice order and shuffled."""
+    print(f"{'fcc cells':>9s} {'sites':>7s} {'bars':>8s} {'in order':>9s} {'shuffled':>9s}")
+    for cells in args.fcc_cells:
+        coords, edges = fcc_lattice(cells, 0.75, 0.05, np.random.default_rng(0))
+        n = len(coords)
+        shuffled = edges[np.random.default_rng(args.order_seed).permutation(len(edges))]
+        generic = trussel.generic_rigidity
+        t_order, _ = run_capped(args.limit, args.repeat, generic, n, edges, 3)
+        t_shuffled, _ = run_capped(args.limit, args.repeat, generic, n, shuffled, 3)
+        print(
+            f"{cells:8d}³ {n:7d} {len(edges):8d} {seconds(t_order, args.limit):>9s} "
+            f"{seconds(t_shuffled, args.limit):>9s}",
+            flush=True,
+        )
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--large", action="store_true", help="the sizes of the targets")
@@ -129,7 +148,13 @@ def main():
     parser.add_argument(
         "--limit", type=float, default=300.0, help="seconds after which a run is abandoned"
     )
+    parser.add_argument(
+        "--fcc-cells", type=int, nargs="+", metavar="C", help="generic_rigidity on fcc C^3 cells"
+    )
     args = parser.parse_args()
+    if args.fcc_cells:
+        generic_scaling(args)
+        return
     rng = np.random.default_rng(0)
     side, random_n, space_n, cells = (316, 4000, 10**4, 14) if args.large else (100, 1000, 1000, 8)
     workloads = [
