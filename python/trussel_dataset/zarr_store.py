@@ -28,6 +28,7 @@ from __future__ import annotations
 import collections
 import json
 import os
+import re
 import shutil
 import threading
 import uuid
@@ -263,9 +264,20 @@ def write_shard(
     return count
 
 
+# The temporary file Zarr writes a chunk to before renaming it into place: a writer killed in
+# between (a lost Dask worker, a killed run later resumed) leaves it behind.
+_WRITE_LEFTOVER = re.compile(r"\.[0-9a-f]{32}\.partial$")
+
+
 def finish(partial: str | os.PathLike[str], out: str | os.PathLike[str]) -> None:
-    """Moves a complete store from `partial` to `out`, replacing the data set store there."""
+    """Moves a complete store from `partial` to `out`, replacing the data set store there, after
+    removing the temporary chunk files of writers killed mid-write (their shards were written
+    again)."""
     partial, out = os.fspath(partial).rstrip("/\\"), os.fspath(out).rstrip("/\\")
+    for directory, _, names in os.walk(partial):
+        for name in names:
+            if _WRITE_LEFTOVER.search(name):
+                os.remove(os.path.join(directory, name))
     if os.path.lexists(out):
         check_replaceable(out)
         retired = f"{out}.old-{uuid.uuid4().hex[:8]}"

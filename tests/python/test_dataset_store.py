@@ -9,6 +9,8 @@ import signal
 import subprocess
 import sys
 import textwrap
+import uuid
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -92,13 +94,18 @@ def test_interrupted_run_resumes_where_it_stopped(tmp_path, capsys, monkeypatch)
     ]:
         assert trussel_dataset.main([*options, *change.split(), "--resume", "--out", str(out)]) == 1
         assert f"cannot resume: it was started with {needed}" in capsys.readouterr().err
+    # A writer killed between writing a chunk's temporary file and renaming it leaves the file;
+    # the finished store must not keep it.
+    partial = zarr_store.partial_path(out)
+    chunk = next(p for p in Path(partial).rglob("*") if p.is_file() and p.name != "zarr.json")
+    (chunk.parent / f"{chunk.name}.{uuid.uuid4().hex}.partial").write_bytes(b"half a chunk")
     done_before, written[:] = list(written), []
     monkeypatch.setattr(
         zarr_store, "write_shard", lambda *a, **k: written.append(a[1]) or real_write(*a, **k)
     )
     assert trussel_dataset.main([*options, "--resume", "--out", str(out)]) == 0
     assert sorted(written) == sorted(set(range(4)) - set(done_before))
-    assert tree(out) == reference and not os.path.exists(zarr_store.partial_path(out))
+    assert tree(out) == reference and not os.path.exists(partial)
 
 
 def test_dask_workers_write_the_same_store_despite_a_killed_worker(tmp_path, monkeypatch):
