@@ -122,9 +122,43 @@ Graph closed_neighbourhood(const Graph& g, std::uint32_t v, std::vector<std::uin
 // or more, and the last contraction leaves a node with 3 neighbours in C, which keeps C
 // 3-connected; and a graph is 3-connected when its contraction of a bar whose ends both have
 // degree 3 or more is (a separating pair of it would leave one in the contraction). Paths are
-// found by bounded breadth-first searches over the nodes next to C. Returns true when C grows to
-// every node, false when the search gives up (the graph may still be 3-connected).
-bool grow_three_connected(const Graph& g) {
+// found by bounded breadth-first searches over the nodes next to C. Returns kThreeConnected when C
+// grows to every node. When the search gives up, a part of the graph outside C that touches C in
+// at most 2 nodes proves those nodes a separating set (C has more nodes than that): kSeparated.
+// Otherwise kUnknown (the graph may still be 3-connected).
+enum class Growth { kThreeConnected, kSeparated, kUnknown };
+
+// Whether some connected part of the nodes outside C (inside[v] == 0) has at most 2 neighbours
+// in C: one breadth-first search per part, O(n + E).
+bool part_outside_touches_two(const Graph& g, const std::vector<std::uint8_t>& inside) {
+  std::vector<std::uint32_t> part(g.n, kNone), touched(g.n, kNone), queue;
+  for (std::uint32_t start = 0; start < g.n; ++start) {
+    if (inside[start] != 0 || part[start] != kNone) continue;
+    std::uint32_t attachments = 0;
+    part[start] = start;
+    queue.assign(1, start);
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+      const std::uint32_t u = queue[head];
+      for (std::size_t k = g.start[u]; k < g.start[u + 1]; ++k) {
+        const std::uint32_t w = g.adj[k];
+        if (inside[w] != 0) {
+          if (touched[w] != start) {
+            touched[w] = start;
+            ++attachments;
+          }
+        } else if (part[w] == kNone) {
+          part[w] = start;
+          queue.push_back(w);
+        }
+      }
+      poll_interrupt(g.degree(u) + 1);
+    }
+    if (attachments <= 2) return true;
+  }
+  return false;
+}
+
+Growth grow_three_connected(const Graph& g) {
   constexpr std::uint32_t kSeedTries = 64, kMaxSeedDegree = 64, kSearchBudget = 64;
   std::vector<std::uint32_t> local(g.n, kNone);
   std::vector<std::uint32_t> by_degree(g.n);
@@ -139,7 +173,7 @@ bool grow_three_connected(const Graph& g) {
       break;
     }
   }
-  if (seed == kNone) return false;
+  if (seed == kNone) return Growth::kUnknown;
 
   std::vector<std::uint8_t> inside(g.n, 0);
   std::vector<std::uint32_t> count(g.n, 0);      // neighbours in C
@@ -177,7 +211,9 @@ bool grow_three_connected(const Graph& g) {
       if (inside[v] == 0) join(v);
       continue;
     }
-    if (live == 0 || failures > live || work > work_limit) return false;
+    if (live == 0 || failures > live || work > work_limit) {
+      return part_outside_touches_two(g, inside) ? Growth::kSeparated : Growth::kUnknown;
+    }
     const std::uint32_t s = candidates[next];
     next = (next + 1) % candidates.size();
     if (inside[s] != 0) continue;
@@ -220,7 +256,7 @@ bool grow_three_connected(const Graph& g) {
     failures = 0;
     for (const std::uint32_t x : path) join(x);
   }
-  return true;
+  return Growth::kThreeConnected;
 }
 
 }  // namespace
@@ -250,7 +286,16 @@ std::uint64_t vertex_connectivity(std::uint64_t n, const std::vector<Edge>& edge
   std::uint32_t least = kNone;
   for (std::uint32_t v = 0; v < g.n; ++v) least = std::min(least, g.degree(v));
   if (least <= 2) return 2;
-  if (n > brute_force_limit && grow_three_connected(g)) return 3;
+  if (n > brute_force_limit) {
+    switch (grow_three_connected(g)) {
+      case Growth::kThreeConnected:
+        return 3;
+      case Growth::kSeparated:
+        return 2;
+      case Growth::kUnknown:
+        break;
+    }
+  }
   return is_three_connected(g) ? 3 : 2;
 }
 

@@ -18,8 +18,10 @@ inline constexpr std::uint64_t kBruteForceLimit = 64;
 /// decides 0, 1 and 2 where a cut node or a node of degree 2 shows them. A 2-connected graph of
 /// minimum degree 3 on more than `brute_force_limit` nodes is first proved 3-connected, if it
 /// can be, by growing a 3-connected part node by node and path by path (near-linear time on
-/// meshes, lattices and other graphs whose closed neighbourhoods are 3-connected); otherwise each
-/// node in turn is removed and the rest searched for a cut node: O(n (n + E)) time. Memory
+/// meshes, lattices and other graphs whose closed neighbourhoods are 3-connected). Where the
+/// growth stops, a connected part outside the grown part that touches it in 2 nodes proves
+/// connectivity 2, also in linear time. Otherwise each node in turn is removed and the rest
+/// searched for a cut node: O(n (n + E)) time. Memory
 /// O(n + E). Polls for interrupts; throws Panic "capacity overflow" from 2^32 nodes with
 /// E >= n - 1.
 std::uint64_t vertex_connectivity(std::uint64_t n, const std::vector<Edge>& edges,

@@ -371,8 +371,9 @@ def global_rigidity(
     The connectivity takes linear time where a cut node or a node of degree 2 shows it; a
     2-connected graph of minimum degree 3 is proved 3-connected by growing a 3-connected part
     from a node whose neighbourhood is one, a node or a path at a time (near-linear time on
-    meshes and lattices); where that fails, each node in turn is removed and the rest searched
-    for a cut node (time n·(n + E)).
+    meshes and lattices); where the growth stops, a part outside it that touches it in 2 nodes
+    proves connectivity 2 (linear time); otherwise each node in turn is removed and the rest
+    searched for a cut node (time n·(n + E)).
 
     Parameters
     ----------

@@ -169,6 +169,19 @@ def test_lattices_in_the_plane():
     cut = torus[(torus != 7).all(axis=1)]
     result = trussel.global_rigidity(n, cut, 2)
     assert (result["is_rigid"], result["connectivity"]) == (False, 0)
+    # Two tori joined through hub nodes, each braced to three nodes of either: two hubs separate
+    # them (the pair can be reflected), a third makes the whole globally rigid.
+    two = np.concatenate([torus, torus + n])
+    for hubs, connectivity in [(2, 2), (3, 3)]:
+        joins = [
+            (2 * n + h, side + 40 * h + k)
+            for h in range(hubs)
+            for side in (0, n)
+            for k in (0, 1, 2)
+        ]
+        result = trussel.global_rigidity(2 * n + hubs, np.concatenate([two, joins]), 2)
+        assert (result["is_redundantly_rigid"], result["connectivity"]) == (True, connectivity)
+        assert result["is_globally_rigid"] == (connectivity == 3)
 
 
 @pytest.mark.parametrize("d", [2, 3])
