@@ -2,8 +2,10 @@
 // classic graphs and against the stress-matrix test in the plane.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "graph/global_rigidity.hpp"
@@ -108,6 +110,49 @@ TEST(VertexConnectivity, EqualsRemovingEveryPairOfNodes) {
     ++seen[expected];
   }
   for (std::uint64_t k = 0; k < 4; ++k) EXPECT_GT(seen[k], 100) << k;
+}
+
+TEST(VertexConnectivity, BlobsJoinedThroughFewNodes) {
+  // Two wheels with random chords joined through 2 or 3 hub nodes, sometimes also by a direct
+  // bar: the growth takes one wheel and stops at the hubs, where a part touching the grown one
+  // in 2 nodes proves connectivity 2; 3 hubs or a direct bar leave it to the exhaustive test.
+  std::mt19937_64 rng(12);
+  std::vector<int> seen(4, 0);
+  const auto chorded_wheel = [&](std::uint64_t nodes, double density, std::uint64_t offset,
+                                 std::vector<Edge>& edges) {
+    for (const Edge& e : wheel(nodes - 1)) edges.push_back({e.i + offset, e.j + offset});
+    for (const Edge& e : random_graph(nodes, density, rng)) {
+      if (e.i != 0) edges.push_back({e.i + offset, e.j + offset});
+    }
+  };
+  for (int trial = 0; trial < 400; ++trial) {
+    const std::uint64_t a = 5 + rng() % 6, b = 5 + rng() % 6, hubs = 2 + rng() % 2;
+    const double density = 0.4 * static_cast<double>(rng() % 100) / 100.0;
+    std::vector<Edge> edges;
+    chorded_wheel(a, density, 0, edges);
+    chorded_wheel(b, density, a, edges);
+    for (std::uint64_t h = 0; h < hubs; ++h) {
+      for (std::uint64_t k = 0; k < 3; ++k) {
+        edges.push_back({a + b + h, (h + 2 * k) % a});
+        edges.push_back({a + b + h, a + (h + 2 * k) % b});
+      }
+    }
+    if (rng() % 4 == 0) edges.push_back({a - 1, a + b - 1});
+    for (Edge& e : edges) {
+      if (e.i > e.j) std::swap(e.i, e.j);
+    }
+    std::sort(edges.begin(), edges.end(),
+              [](const Edge& x, const Edge& y) { return x.i != y.i ? x.i < y.i : x.j < y.j; });
+    edges.erase(std::unique(edges.begin(), edges.end(),
+                            [](const Edge& x, const Edge& y) { return x.i == y.i && x.j == y.j; }),
+                edges.end());
+    const std::uint64_t n = a + b + hubs;
+    const std::uint64_t expected = brute_connectivity(n, edges);
+    EXPECT_EQ(vertex_connectivity(n, edges, 4), expected) << "trial " << trial;
+    ++seen[expected];
+  }
+  EXPECT_GT(seen[2], 50);
+  EXPECT_GT(seen[3], 20);
 }
 
 TEST(VertexConnectivity, LatticesThroughGrowth) {
