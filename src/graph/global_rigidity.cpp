@@ -114,18 +114,7 @@ Graph closed_neighbourhood(const Graph& g, std::uint32_t v, std::vector<std::uin
   return make_graph(static_cast<std::uint32_t>(members.size()), pairs);
 }
 
-// Tries to prove g 3-connected by growing a set C whose induced subgraph stays 3-connected, from
-// a node whose closed neighbourhood is 3-connected (a wheel in a triangulated mesh). A path
-// p1 .. pk of nodes outside C, consecutive ones adjacent, the ends with at least 2 neighbours in
-// C, the others with at least 1 and at least 3 neighbours in C among them all (k = 1: a node with
-// 3) may join C: contracting the path bar by bar, the ends of every contracted bar keep degree 3
-// or more, and the last contraction leaves a node with 3 neighbours in C, which keeps C
-// 3-connected; and a graph is 3-connected when its contraction of a bar whose ends both have
-// degree 3 or more is (a separating pair of it would leave one in the contraction). Paths are
-// found by bounded breadth-first searches over the nodes next to C. Returns kThreeConnected when C
-// grows to every node. When the search gives up, a part of the graph outside C that touches C in
-// at most 2 nodes proves those nodes a separating set (C has more nodes than that): kSeparated.
-// Otherwise kUnknown (the graph may still be 3-connected).
+// What growing a 3-connected part proves.
 enum class Growth { kThreeConnected, kSeparated, kUnknown };
 
 // Whether some connected part of the nodes outside C (inside[v] == 0) has at most 2 neighbours
@@ -158,6 +147,18 @@ bool part_outside_touches_two(const Graph& g, const std::vector<std::uint8_t>& i
   return false;
 }
 
+// Tries to prove g 3-connected by growing a set C whose induced subgraph stays 3-connected, from
+// a node whose closed neighbourhood is 3-connected (a wheel in a triangulated mesh). A path
+// p1 .. pk of nodes outside C, consecutive ones adjacent, the ends with at least 2 neighbours in
+// C, the others with at least 1 and at least 3 neighbours in C among them all (k = 1: a node with
+// 3) may join C: contracting the path bar by bar, the ends of every contracted bar keep degree 3
+// or more, and the last contraction leaves a node with 3 neighbours in C, which keeps C
+// 3-connected; and a graph is 3-connected when its contraction of a bar whose ends both have
+// degree 3 or more is (a separating pair of it would leave one in the contraction). Paths are
+// found by bounded breadth-first searches over the nodes next to C. Returns kThreeConnected when C
+// grows to every node. When the search gives up, a part of the graph outside C that touches C in
+// at most 2 nodes proves those nodes a separating set (C has more nodes than that): kSeparated.
+// Otherwise kUnknown (the graph may still be 3-connected).
 Growth grow_three_connected(const Graph& g) {
   constexpr std::uint32_t kSeedTries = 64, kMaxSeedDegree = 64, kSearchBudget = 64;
   std::vector<std::uint32_t> local(g.n, kNone);
